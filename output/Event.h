@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace orbilatch::output {
+
+// One report to the controller: "type" first, then the members in the order
+// they were added. Values are text or a signed 64-bit integer.
+class Event {
+public:
+    using Value = std::variant<std::string, std::int64_t>;
+    using Member = std::pair<std::string, Value>;
+
+    explicit Event(std::string type) { members_.emplace_back("type", std::move(type)); }
+
+    Event&& with(std::string key, Value value) && {
+        members_.emplace_back(std::move(key), std::move(value));
+        return std::move(*this);
+    }
+
+    const std::vector<Member>& members() const { return members_; }
+
+private:
+    std::vector<Member> members_;
+};
+
+}  // namespace orbilatch::output
