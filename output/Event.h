@@ -17,10 +17,11 @@ public:
 
     explicit Event(std::string type) { members_.emplace_back("type", std::move(type)); }
 
-    Event&& with(std::string key, Value value) && {
+    Event& with(std::string key, Value value) & {
         members_.emplace_back(std::move(key), std::move(value));
-        return std::move(*this);
+        return *this;
     }
+    Event&& with(std::string key, Value value) && { return std::move(with(std::move(key), std::move(value))); }
 
     const std::vector<Member>& members() const { return members_; }
 

@@ -1,0 +1,8 @@
+#pragma once
+
+namespace orbilatch {
+
+// Seconds on CLOCK_MONOTONIC: unaffected when someone or NTP steps the wall clock.
+double monotonicSeconds();
+
+}  // namespace orbilatch

@@ -1,0 +1,41 @@
+#include "main/StdinReader.h"
+
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+#include "main/LineSplitter.h"
+
+namespace orbilatch {
+
+namespace {
+
+constexpr std::size_t chunkBytes = 64 * 1024;
+
+void readLines(int fd, const StdinReader::Deliver& deliver) {
+    LineSplitter splitter;
+    std::vector<char> chunk(chunkBytes);
+    for (;;) {
+        const ssize_t count = ::read(fd, chunk.data(), chunk.size());
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        for (auto& line : splitter.feed({chunk.data(), static_cast<std::size_t>(count)})) deliver(std::move(line));
+    }
+    if (auto last = splitter.finish()) deliver(std::move(*last));
+}
+
+}  // namespace
+
+// The thread owns everything it uses, so it may outlive this object.
+StdinReader::StdinReader(Deliver deliver, int fd)
+    : thread_([deliver = std::move(deliver), fd] { readLines(fd, deliver); }) {}
+
+// The process ends by exit() while the thread is still blocked in read(), so
+// there is nothing to wait for here.
+StdinReader::~StdinReader() {
+    if (thread_.joinable()) thread_.detach();
+}
+
+void StdinReader::join() { thread_.join(); }
+
+}  // namespace orbilatch

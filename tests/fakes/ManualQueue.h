@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <utility>
+
+#include "main/MainQueue.h"
+
+namespace orbilatch::testing {
+
+// A main queue on virtual time: nothing runs until the test says so.
+class ManualQueue final : public MainQueue {
+public:
+    using Duration = std::chrono::milliseconds;
+
+    void post(Task task) override { ready_.push_back(std::move(task)); }
+    void postAfter(Duration delay, Task task) override {
+        delayed_.emplace(std::make_pair(now_ + delay, sequence_++), std::move(task));
+    }
+
+    // Runs posted tasks, then moves time forward by `elapsed`, running each
+    // delayed task at its deadline in order.
+    void advance(Duration elapsed = Duration(0)) {
+        runReady();
+        const Duration end = now_ + elapsed;
+        while (!delayed_.empty() && delayed_.begin()->first.first <= end) {
+            auto entry = delayed_.extract(delayed_.begin());
+            now_ = entry.key().first;
+            entry.mapped()();
+            runReady();
+        }
+        now_ = end;
+    }
+
+    Duration now() const { return now_; }
+
+private:
+    void runReady() {
+        while (!ready_.empty()) {
+            auto task = std::move(ready_.front());
+            ready_.pop_front();
+            task();
+        }
+    }
+
+    Duration now_{0};
+    unsigned long sequence_ = 0;
+    std::deque<Task> ready_;
+    std::map<std::pair<Duration, unsigned long>, Task> delayed_;
+};
+
+}  // namespace orbilatch::testing

@@ -1,0 +1,108 @@
+#include "main/PeripheralFixture.h"
+
+namespace orbilatch::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using std::chrono::milliseconds;
+
+class AcknowledgementDelivery : public PeripheralFixture {};
+
+const char* const notifyFrame42 = "bt: updateValue OL2|A|42|E on 5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003 to watch";
+const char* const received42 = R"(out: {"type":"ack_received_from_controller","commandId":"42","status":"executed"})";
+
+TEST_F(AcknowledgementDelivery, TheRoadOfOneCommand) {
+    stateBecomes(ManagerState::poweredOn);
+    peripheral.didAddService(*manager, {}, std::nullopt);
+    peripheral.didStartAdvertising(*manager, std::nullopt);
+    subscribe(watch);
+    write(watch, "OL2|C|42|N", 1);
+    peripheral.handleInputLine(
+        R"({"type":"command_acknowledgement","commandId":"42","status":"executed","protocolVersion":2})");
+    queue.advance(milliseconds(49));
+    const Lines beforeTheDelay = take();
+    queue.advance(milliseconds(1));
+    peripheral.handleInputLine(R"({"type":"shutdown"})");
+    queue.advance(milliseconds(49));
+    const Lines beforeExit = take();
+    queue.advance(milliseconds(1));
+
+    EXPECT_THAT(beforeTheDelay,
+                ElementsAre("bt: removeAllServices", ::testing::StartsWith("bt: addService"), "bt: stopAdvertising",
+                            ::testing::StartsWith("bt: startAdvertising"),
+                            R"(out: {"type":"ble_state_changed","state":"advertising"})", "bt: stopAdvertising",
+                            R"(out: {"type":"watch_connected"})",
+                            R"(out: {"type":"ble_state_changed","state":"connected"})",
+                            R"(out: {"type":"command_received","protocolVersion":2,"commandId":"42","command":"NEXT_SLIDE"})",
+                            "bt: respond 1 0", received42));
+    EXPECT_THAT(beforeExit,
+                ElementsAre(notifyFrame42,
+                            R"(out: {"type":"ack_notified","frame":"OL2|A|42|E","reason":"controller_ack"})",
+                            "bt: stopAdvertising", "bt: removeAllServices",
+                            R"(out: {"type":"ble_state_changed","state":"disconnected","message":"shutdown"})"));
+    EXPECT_THAT(take(), ElementsAre("exit"));
+}
+
+TEST_F(AcknowledgementDelivery, WithoutAWatchTheFrameWaitsAndGoesOutOnSubscription) {
+    advertise();
+    acknowledge("42");
+    queue.advance(milliseconds(50));
+    EXPECT_THAT(take(), ElementsAre(received42,
+                                    R"(out: {"type":"ack_waiting_for_subscriber","reason":"controller_ack"})"));
+
+    subscribe(watch);
+    EXPECT_THAT(take(), ElementsAre("bt: stopAdvertising", R"(out: {"type":"watch_connected"})",
+                                    R"(out: {"type":"ble_state_changed","state":"connected"})", notifyFrame42,
+                                    R"(out: {"type":"ack_notified","frame":"OL2|A|42|E","reason":"subscribe"})"));
+}
+
+TEST_F(AcknowledgementDelivery, BackPressureKeepsTheFrameUntilThePlatformIsReady) {
+    connectWatch();
+    manager->transmitQueueHasRoom = false;
+    acknowledge("42");
+    queue.advance(milliseconds(50));
+    EXPECT_THAT(take(), ElementsAre(received42, std::string(notifyFrame42) + " (queue full)",
+                                    R"(out: {"type":"ack_notify_backpressure","reason":"controller_ack"})"));
+
+    manager->transmitQueueHasRoom = true;
+    peripheral.isReadyToUpdateSubscribers(*manager);
+    peripheral.isReadyToUpdateSubscribers(*manager);
+    EXPECT_THAT(take(), ElementsAre(notifyFrame42,
+                                    R"(out: {"type":"ack_notified","frame":"OL2|A|42|E","reason":"peripheral_ready"})"));
+}
+
+TEST_F(AcknowledgementDelivery, ANewerAcknowledgementReplacesOneNotYetSent) {
+    connectWatch();
+    acknowledge("1");
+    queue.advance(milliseconds(20));
+    acknowledge("2", 1);
+    queue.advance(milliseconds(30));
+    queue.advance(milliseconds(20));
+    EXPECT_THAT(take(),
+                ElementsAre(R"(out: {"type":"ack_received_from_controller","commandId":"1","status":"executed"})",
+                            R"(out: {"type":"ack_received_from_controller","commandId":"2","status":"executed"})",
+                            "bt: updateValue PP1|A|2|E on 5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003 to watch",
+                            R"(out: {"type":"ack_notified","frame":"PP1|A|2|E","reason":"controller_ack"})"));
+}
+
+TEST_F(AcknowledgementDelivery, NothingPendingMeansNothingReported) {
+    peripheral.isReadyToUpdateSubscribers(*manager);
+    connectWatch();
+    peripheral.isReadyToUpdateSubscribers(*manager);
+    EXPECT_THAT(take(), IsEmpty());
+}
+
+TEST_F(AcknowledgementDelivery, AFloodOfAcknowledgementsIsReportedAndFlushedInOrder) {
+    connectWatch();
+    constexpr int count = 1000;
+    for (int i = 0; i < count; ++i) acknowledge(std::to_string(i));
+    queue.advance(milliseconds(50));
+    const Lines lines = take();
+    ASSERT_EQ(lines.size(), count + 2u);
+    EXPECT_EQ(lines[count - 1], R"(out: {"type":"ack_received_from_controller","commandId":"999","status":"executed"})");
+    EXPECT_EQ(lines[count + 1], R"(out: {"type":"ack_notified","frame":"OL2|A|999|E","reason":"controller_ack"})");
+}
+
+}  // namespace
+}  // namespace orbilatch::testing

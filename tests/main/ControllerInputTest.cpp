@@ -1,0 +1,100 @@
+#include "main/ControllerMessage.h"
+#include "main/PeripheralFixture.h"
+
+namespace orbilatch::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using std::chrono::milliseconds;
+
+class ControllerInput : public PeripheralFixture {};
+
+const char* const malformed = "err: Ignoring malformed controller input";
+const char* const unsupported = "err: Ignoring unsupported controller input";
+
+TEST_F(ControllerInput, LinesThatAreNotAnObjectWithAStringTypeAreMalformed) {
+    for (const char* line : {"", "   ", "[]", R"("shutdown")", "42", "{", R"({"type":1})", R"({"kind":"shutdown"})",
+                             R"({"type":"shutdown"} {"type":"shutdown"})", R"({"type":"shutdown"},)", "null",
+                             "{\"type\":\"shut\ndown\"}"}) {
+        peripheral.handleInputLine(line);
+        EXPECT_THAT(take(), ElementsAre(malformed)) << line;
+    }
+}
+
+TEST_F(ControllerInput, UnknownTypesAndAcknowledgementsWithoutTextFieldsAreUnsupported) {
+    for (const char* line : {R"({"type":"SHUTDOWN"})", R"({"type":"hello"})",
+                             R"({"type":"command_acknowledgement","commandId":42,"status":"executed"})",
+                             R"({"type":"command_acknowledgement","commandId":"42"})",
+                             R"({"type":"command_acknowledgement","status":"executed"})"}) {
+        peripheral.handleInputLine(line);
+        EXPECT_THAT(take(), ElementsAre(unsupported)) << line;
+    }
+}
+
+TEST_F(ControllerInput, AnOversizedAcknowledgementLeavesThePendingOneAlone) {
+    connectWatch();
+    manager->transmitQueueHasRoom = false;
+    acknowledge("7");
+    queue.advance(milliseconds(50));
+    take();
+
+    peripheral.handleInputLine(R"({"type":"command_acknowledgement","commandId":"abcdefghijklm","status":"executed"})");
+    queue.advance(milliseconds(100));
+    EXPECT_THAT(take(), ElementsAre("err: Ignoring oversized acknowledgement for abcdefghijklm"));
+
+    manager->transmitQueueHasRoom = true;
+    peripheral.isReadyToUpdateSubscribers(*manager);
+    EXPECT_THAT(take(), ElementsAre(::testing::HasSubstr("OL2|A|7|E"), ::testing::HasSubstr("ack_notified")));
+}
+
+TEST_F(ControllerInput, AnAcceptedAcknowledgementIsReportedAtOnceAndFlushedFiftyMillisecondsLater) {
+    peripheral.handleInputLine(
+        R"( {"type":"command_acknowledgement","commandId":"\/é","status":"done","extra":[1,2]} )");
+    EXPECT_THAT(take(), ElementsAre(R"(out: {"type":"ack_received_from_controller","commandId":"\/é","status":"done"})"));
+    queue.advance(milliseconds(49));
+    EXPECT_THAT(take(), IsEmpty());
+    queue.advance(milliseconds(1));
+    EXPECT_THAT(take(), ElementsAre(R"(out: {"type":"ack_waiting_for_subscriber","reason":"controller_ack"})"));
+}
+
+AcknowledgementMessage acknowledgementIn(const std::string& line) {
+    auto message = parseControllerMessage(line);
+    auto* acknowledgement = std::get_if<AcknowledgementMessage>(&message);
+    EXPECT_NE(acknowledgement, nullptr) << line;
+    return acknowledgement ? *acknowledgement : AcknowledgementMessage{};
+}
+
+TEST(ControllerMessageTyping, ProtocolVersionIsAnyIntegralNumberWithinSixtyFourBitsOtherwiseOne) {
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"2", 2}, {"2.0", 2}, {"-0", 0}, {"0", 0}, {"-7", -7}, {"3e0", 3}, {"1e2", 100},
+        {"9223372036854775807", 9223372036854775807}, {"-9223372036854775808", INT64_MIN},
+        {"9223372036854775808", 1}, {"-9223372036854775809", 1}, {"1e19", 1}, {"-1e19", 1},
+        {"2.5", 1}, {R"("2")", 1}, {"null", 1}, {"true", 1}, {"[2]", 1}, {R"({"v":2})", 1},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto line = std::string(R"({"type":"command_acknowledgement","commandId":"1","status":"s","protocolVersion":)") +
+                          text + "}";
+        EXPECT_EQ(acknowledgementIn(line).protocolVersion, expected) << text;
+    }
+    EXPECT_EQ(acknowledgementIn(R"({"type":"command_acknowledgement","commandId":"1","status":"s"})").protocolVersion, 1);
+}
+
+TEST(ControllerMessageTyping, AnErrorCodeThatIsNotTextIsAbsent) {
+    for (const char* value : {"null", "5", "{}", "[\"PRESENTATION_ENDED\"]"}) {
+        const auto line = std::string(R"({"type":"command_acknowledgement","commandId":"1","status":"s","errorCode":)") +
+                          value + "}";
+        EXPECT_EQ(acknowledgementIn(line).errorCode, std::nullopt) << value;
+    }
+    EXPECT_EQ(acknowledgementIn(R"({"type":"command_acknowledgement","commandId":"1","status":"s","errorCode":"E"})")
+                  .errorCode,
+              "E");
+}
+
+TEST(ControllerMessageTyping, ShutdownIgnoresEverythingElse) {
+    EXPECT_TRUE(std::holds_alternative<ShutdownMessage>(
+        parseControllerMessage(R"({"commandId":42,"type":"shutdown","protocolVersion":"x"})")));
+}
+
+}  // namespace
+}  // namespace orbilatch::testing

@@ -1,0 +1,48 @@
+#include "main/PeripheralFixture.h"
+
+namespace orbilatch::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using std::chrono::milliseconds;
+
+class Shutdown : public PeripheralFixture {};
+
+const char* const shutdownEvent = R"(out: {"type":"ble_state_changed","state":"disconnected","message":"shutdown"})";
+
+TEST_F(Shutdown, WithdrawsFromTheAirReportsOnceAndExitsFiftyMillisecondsLater) {
+    peripheral.handleInputLine(R"({"type":"shutdown"})");
+    EXPECT_THAT(take(), ElementsAre("bt: stopAdvertising", "bt: removeAllServices", shutdownEvent));
+    queue.advance(milliseconds(49));
+    EXPECT_THAT(take(), IsEmpty());
+    queue.advance(milliseconds(1));
+    EXPECT_THAT(take(), ElementsAre("exit"));
+}
+
+TEST_F(Shutdown, ASecondRequestExitsAtOnceWithoutASecondEvent) {
+    peripheral.shutdown();
+    take();
+    peripheral.shutdown();
+    EXPECT_THAT(take(), ElementsAre("exit"));
+}
+
+TEST_F(Shutdown, WorkArrivingWhileStoppingIsStillHandledAndOnlyFlushesDueBeforeTheExitComeFirst) {
+    connectWatch();
+    acknowledge("1");
+    queue.advance(milliseconds(10));
+    peripheral.shutdown();
+    write(watch, "PP1|C|2|X", 3);
+    queue.advance(milliseconds(45));
+    acknowledge("3");
+    queue.advance(milliseconds(100));
+    EXPECT_THAT(take(), ElementsAre(::testing::HasSubstr(R"("commandId":"1")"), "bt: stopAdvertising",
+                                    "bt: removeAllServices", shutdownEvent, ::testing::HasSubstr("END_PRESENTATION"),
+                                    "bt: respond 3 0", ::testing::HasSubstr("updateValue OL2|A|1|E"),
+                                    ::testing::HasSubstr("ack_notified"), ::testing::HasSubstr(R"("commandId":"3")"),
+                                    "exit", ::testing::HasSubstr("updateValue OL2|A|3|E"),
+                                    ::testing::HasSubstr("ack_notified")));
+}
+
+}  // namespace
+}  // namespace orbilatch::testing
