@@ -1,0 +1,61 @@
+#!/usr/bin/python3
+"""Feeds the agent a flood of acknowledgement lines at once and measures how
+many controller lines it handles per second and its peak resident memory.
+Fails unless every line is reported and every flush runs, in order."""
+
+import argparse
+import os
+import subprocess
+import threading
+import time
+
+ACK = b'{"type":"command_acknowledgement","commandId":"%d","status":"executed","protocolVersion":2}\n'
+RECEIVED = b'{"type":"ack_received_from_controller","commandId":"%d","status":"executed"}\n'
+WAITING = b'{"type":"ack_waiting_for_subscriber","reason":"controller_ack"}\n'
+SHUTDOWN = b'{"type":"ble_state_changed","state":"disconnected","message":"shutdown"}\n'
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--agent", default=os.environ.get("ORBILATCH_AGENT", "build/orbilatch-agent"))
+    parser.add_argument("--lines", type=int, default=100_000)
+    args = parser.parse_args()
+
+    env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/orbilatch-bench-bus")
+    agent = subprocess.Popen([args.agent], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, env=env)
+    agent.stdout.readline()  # the adapter state
+
+    payload = b"".join(ACK % i for i in range(args.lines))
+    started = time.monotonic()
+    writer = threading.Thread(target=lambda: (agent.stdin.write(payload), agent.stdin.flush()))
+    writer.start()
+
+    received = waiting = 0
+    last_reported_before_flush = True
+    while received < args.lines or waiting < args.lines:
+        line = agent.stdout.readline()
+        if line == RECEIVED % received:
+            received += 1
+        elif line == WAITING:
+            waiting += 1
+            last_reported_before_flush &= waiting <= received
+        else:
+            raise SystemExit(f"unexpected line after {received} reports and {waiting} flushes: {line!r}")
+    elapsed = time.monotonic() - started
+    writer.join()
+
+    agent.stdin.write(b'{"type":"shutdown"}\n')
+    agent.stdin.flush()
+    if agent.stdout.readline() != SHUTDOWN:
+        raise SystemExit("no shutdown event")
+    _, status, usage = os.wait4(agent.pid, 0)
+    if not last_reported_before_flush or status != 0:
+        raise SystemExit("a flush ran before its acknowledgement was reported, or a bad exit")
+
+    print(f"{args.lines} acknowledgement lines: {elapsed:.3f} s, {args.lines / elapsed:,.0f} lines/s, "
+          f"peak RSS {usage.ru_maxrss / 1024:.1f} MiB")
+
+
+if __name__ == "__main__":
+    main()
