@@ -1,0 +1,140 @@
+"""What the agent publishes and reports as bluetoothd's adapters come, go and
+change power."""
+
+import unittest
+
+from bluez.fake_bluez import ACKNOWLEDGEMENT_UUID, COMMAND_UUID, SERVICE_UUID
+from bluez.testbed import ADVERTISING, POWERED_OFF, UNKNOWN, UNSUPPORTED, Testbed
+
+
+def lower(uuids):
+    return [u.lower() for u in uuids]
+
+
+class PublicationTest(unittest.TestCase):
+    def test_service_and_advertisement_are_registered_as_bluetoothd_needs_them(self):
+        with Testbed() as bed:
+            bed.expect_advertising()
+            app = bed.hci0.application
+            self.assertEqual([(s.uuid.lower(), s.primary) for s in app.services], [(SERVICE_UUID.lower(), True)])
+            by_uuid = {c.uuid.lower(): c for c in app.services[0].characteristics}
+            self.assertEqual(sorted(by_uuid), lower([COMMAND_UUID, ACKNOWLEDGEMENT_UUID]))
+            command, ack = by_uuid[COMMAND_UUID.lower()], by_uuid[ACKNOWLEDGEMENT_UUID.lower()]
+            # "write" alone: with write-without-response bluetoothd would answer writes itself.
+            self.assertEqual(command.flags, ["write"])
+            self.assertEqual(ack.flags, ["notify"])
+            self.assertTrue(ack.notify_acquired)
+            self.assertFalse(command.notify_acquired)
+            self.assertEqual(command.descriptors + ack.descriptors, [])
+
+            adv = bed.hci0.advertisement
+            self.assertEqual(adv.owner, app.owner)
+            self.assertEqual(adv.type, "peripheral")
+            self.assertEqual(lower(adv.service_uuids), [SERVICE_UUID.lower()])
+            self.assertEqual(adv.local_name, "OrbiLatch")
+            self.assertIs(adv.properties.get("Discoverable"), True)
+            bed.agent.assert_no_output()
+
+    def test_advertising_stops_while_a_watch_is_subscribed_and_resumes_when_it_leaves(self):
+        with Testbed() as bed:
+            bed.expect_advertising()
+            watch = bed.connect_watch()
+            self.assertEqual(bed.hci0.advertisements, [])
+            watch.unsubscribe()
+            bed.agent.expect_event({"type": "watch_disconnected"})
+            bed.agent.expect_event({"type": "ble_state_changed", "state": "disconnected"})
+            bed.expect_advertising()
+            self.assertEqual(len(bed.hci0.advertisements), 1)
+            self.assertEqual(bed.hci0.advertisement.properties_changed, 0)
+
+    def test_shutdown_unregisters_advertisement_and_service_and_exits_zero(self):
+        with Testbed() as bed:
+            bed.expect_advertising()
+            bed.agent.send({"type": "shutdown"})
+            bed.agent.expect_event({"type": "ble_state_changed", "state": "disconnected", "message": "shutdown"})
+            self.assertEqual(bed.agent.wait_exit(), 0)
+            bed.wait_for(lambda: len(bed.hci0.calls("UnregisterAdvertisement", "UnregisterApplication")) == 2,
+                         "the agent's own unregistrations")
+            self.assertEqual([c[0] for c in bed.hci0.calls("UnregisterAdvertisement", "UnregisterApplication")],
+                             ["UnregisterAdvertisement", "UnregisterApplication"])
+
+
+class PowerTest(unittest.TestCase):
+    def test_power_off_is_reported_and_power_on_publishes_afresh(self):
+        with Testbed() as bed:
+            bed.expect_advertising()
+            bed.hci0.power_off()
+            bed.agent.expect_event(POWERED_OFF)
+            bed.hci0.power_on()
+            bed.expect_advertising()
+            # The former registrations were withdrawn, not left behind.
+            self.assertEqual(len(bed.hci0.applications), 1)
+            self.assertEqual(len(bed.hci0.advertisements), 1)
+            bed.agent.assert_no_output()
+
+    def test_adapter_powered_off_at_start_gets_nothing_registered_until_powered(self):
+        with Testbed(adapters=[{"name": "hci0", "powered": False}]) as bed:
+            bed.agent.expect_event(POWERED_OFF)
+            bed.agent.assert_no_output()
+            self.assertEqual(bed.hci0.calls("RegisterApplication", "RegisterAdvertisement"), [])
+            bed.hci0.power_on()
+            bed.expect_advertising()
+
+
+class AdapterPresenceTest(unittest.TestCase):
+    def test_no_bluetoothd_is_unknown_until_it_starts(self):
+        with Testbed(bluez=False) as bed:
+            bed.agent.expect_event(UNKNOWN)
+            bed.agent.assert_no_output()
+            bed.bluez.start()
+            bed.expect_advertising()
+
+    def test_no_adapter_is_unsupported_until_one_is_plugged_in(self):
+        with Testbed(adapters=()) as bed:
+            bed.agent.expect_event(UNSUPPORTED)
+            bed.agent.assert_no_output()
+            # Its LEAdvertisingManager1 comes a moment after Adapter1, as on
+            # the real stack: no transient state in between.
+            bed.bluez.add_adapter("hci0")
+            bed.expect_advertising()
+            bed.agent.assert_no_output()
+
+    def test_agent_waits_for_the_advertising_manager_of_a_new_adapter(self):
+        with Testbed(adapters=()) as bed:
+            bed.agent.expect_event(UNSUPPORTED)
+            adapter = bed.bluez.add_adapter("hci0", advertising_manager=False)
+            bed.agent.assert_no_output()
+            self.assertEqual(adapter.calls("RegisterAdvertisement"), [])
+            adapter.add_advertising_manager()
+            bed.expect_advertising()
+
+    def test_adapter_that_cannot_be_a_peripheral_is_unsupported(self):
+        with Testbed(adapters=[{"name": "hci0", "roles": ["central"]}]) as bed:
+            bed.agent.expect_event(UNSUPPORTED)
+            bed.agent.assert_no_output()
+            self.assertEqual(bed.hci0.calls("RegisterApplication"), [])
+
+    def test_lowest_adapter_path_is_used_and_losing_the_only_adapter_is_unsupported(self):
+        with Testbed(adapters=["hci1", "hci0"]) as bed:
+            bed.expect_advertising("hci0")
+            self.assertEqual(bed.bluez.adapter("hci1").log, [])
+            bed.bluez.remove_adapter("hci1")
+            bed.agent.assert_no_output()
+            bed.bluez.remove_adapter("hci0")
+            bed.agent.expect_event(UNSUPPORTED)
+            bed.bluez.add_adapter("hci0")
+            bed.expect_advertising()
+
+    def test_agent_moves_to_the_remaining_adapter_when_its_own_goes(self):
+        with Testbed(adapters=["hci0", "hci1"]) as bed:
+            bed.expect_advertising("hci0")
+            bed.bluez.remove_adapter("hci0")
+            # Whether a state passes by on the way is the agent's choice; it
+            # must end up published on hci1.
+            bed.agent.events_until(ADVERTISING, allowed=[UNSUPPORTED, UNKNOWN])
+            bed.wait_for(lambda: bed.bluez.adapter("hci1").advertising, "advertising on hci1")
+            self.assertEqual(len(bed.bluez.adapter("hci1").applications), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
