@@ -1,0 +1,50 @@
+#include "bluetooth/bluez/AdapterState.h"
+
+#include <algorithm>
+
+namespace orbilatch::bluetooth::bluez {
+
+std::optional<ManagerState> deriveState(BluezLink link, const std::optional<AdapterFacts>& adapter) {
+    switch (link) {
+        case BluezLink::pending:
+            return std::nullopt;
+        case BluezLink::unreachable:
+            return ManagerState::unsupported;
+        case BluezLink::noOwner:
+            return ManagerState::unknown;
+        case BluezLink::ownerLost:
+            return ManagerState::resetting;
+        case BluezLink::accessDenied:
+            return ManagerState::unauthorized;
+        case BluezLink::loaded:
+            break;
+    }
+    if (!adapter || !adapter->peripheralRole || !adapter->gattManager) return ManagerState::unsupported;
+    if (!adapter->powered) return ManagerState::poweredOff;
+    // bluetoothd adds LEAdvertisingManager1 a moment after the adapter: wait
+    // for it rather than report a passing "unsupported".
+    if (!adapter->advertisingManager) return std::nullopt;
+    return ManagerState::poweredOn;
+}
+
+std::optional<ManagerState> StateReporter::report(std::optional<ManagerState> derived) {
+    if (!derived || (reportedAny_ && *derived == current_)) return std::nullopt;
+    reportedAny_ = true;
+    current_ = *derived;
+    return derived;
+}
+
+bool pathPrecedes(const std::string& left, const std::string& right) {
+    if (left.size() != right.size()) return left.size() < right.size();
+    return left < right;
+}
+
+std::optional<std::string> chooseAdapter(const std::vector<std::string>& adapterPaths,
+                                         const std::optional<std::string>& current) {
+    if (current && std::ranges::find(adapterPaths, *current) != adapterPaths.end()) return current;
+    const auto lowest = std::ranges::min_element(adapterPaths, pathPrecedes);
+    if (lowest == adapterPaths.end()) return std::nullopt;
+    return *lowest;
+}
+
+}  // namespace orbilatch::bluetooth::bluez

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bluetooth/PeripheralManager.h"
+
+namespace orbilatch::bluetooth::bluez {
+
+// How far we got in talking to bluetoothd.
+enum class BluezLink {
+    pending,       // waiting for the bus or bluetoothd to answer
+    unreachable,   // no system bus
+    noOwner,       // nobody owns org.bluez
+    ownerLost,     // bluetoothd left the bus
+    accessDenied,  // the bus refused us bluetoothd's objects
+    loaded,        // bluetoothd's objects are known
+};
+
+struct AdapterFacts {
+    bool powered = false;
+    bool peripheralRole = false;
+    bool gattManager = false;
+    bool advertisingManager = false;
+};
+
+// The manager state for what we know, or nothing when the last state should
+// stand until more is known.
+std::optional<ManagerState> deriveState(BluezLink link, const std::optional<AdapterFacts>& adapter);
+
+// Lets a state through only when it differs from the last one let through;
+// the first one always passes.
+class StateReporter {
+public:
+    std::optional<ManagerState> report(std::optional<ManagerState> derived);
+    ManagerState current() const { return current_; }
+
+private:
+    ManagerState current_ = ManagerState::unknown;
+    bool reportedAny_ = false;
+};
+
+// Object paths in the order that puts hci2 before hci10.
+bool pathPrecedes(const std::string& left, const std::string& right);
+
+// The adapter to use: the current one while it exists, else the lowest path.
+std::optional<std::string> chooseAdapter(const std::vector<std::string>& adapterPaths,
+                                         const std::optional<std::string>& current);
+
+}  // namespace orbilatch::bluetooth::bluez

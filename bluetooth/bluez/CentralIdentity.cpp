@@ -1,0 +1,42 @@
+#include "bluetooth/bluez/CentralIdentity.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "bluetooth/bluez/Sha1.h"
+
+namespace orbilatch::bluetooth::bluez {
+namespace {
+
+constexpr Uuid centralNameSpace(Uuid::Bytes{0x0D, 0xB5, 0xA2, 0x2C, 0x52, 0xBC, 0x45, 0x2E, 0xB0, 0x35, 0x7F, 0xE9,
+                                            0x77, 0x52, 0x16, 0x59});
+
+std::string upperCase(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return result;
+}
+
+}  // namespace
+
+Uuid nameBasedUuid(const Uuid& nameSpace, std::string_view name) {
+    std::vector<std::uint8_t> input(nameSpace.bytes().begin(), nameSpace.bytes().end());
+    input.insert(input.end(), name.begin(), name.end());
+    const Sha1Digest digest = sha1(input);
+
+    Uuid::Bytes bytes{};
+    std::copy_n(digest.begin(), bytes.size(), bytes.begin());
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x50);
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+    return Uuid(bytes);
+}
+
+Uuid centralIdentifier(const CentralAddress& address) {
+    const std::string name = upperCase(address.adapterAddress) + '/' + std::string(address.addressType) + '/' +
+                             upperCase(address.deviceAddress);
+    return nameBasedUuid(centralNameSpace, name);
+}
+
+}  // namespace orbilatch::bluetooth::bluez

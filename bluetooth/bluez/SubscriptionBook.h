@@ -1,0 +1,53 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bluetooth/Uuid.h"
+
+namespace orbilatch::bluetooth::bluez {
+
+// Which centrals are subscribed to which characteristic, from the signals
+// bluetoothd gives: an acquired notification socket, its hang-up, and the
+// central's connection. Every method answers what is to be reported, so that a
+// departure seen twice (hang-up and disconnection, in either order) is
+// reported once.
+class SubscriptionBook {
+public:
+    void subscribed(const std::string& device, const Uuid& characteristic);
+    // True when this ends a subscription.
+    bool hungUp(const std::string& device, const Uuid& characteristic);
+    // The characteristics whose subscriptions this ends.
+    std::vector<Uuid> disconnected(const std::string& device, bool bonded);
+    // The characteristics a returning bonded central is subscribed to again.
+    std::vector<Uuid> reconnected(const std::string& device);
+    // The device is gone for good; the subscriptions this ends.
+    std::vector<Uuid> forget(const std::string& device);
+    std::vector<std::pair<std::string, Uuid>> forgetAll();
+
+    bool isSubscribed(const std::string& device, const Uuid& characteristic) const;
+
+private:
+    enum class Phase {
+        subscribed,
+        // The socket hung up while the central was connected: a disconnection
+        // may be on its way (bluetoothd closes a bonded central's socket when
+        // the link drops on 5.8x), or the central switched notifications off.
+        hungUp,
+        // A bonded central left while subscribed; bluetoothd keeps its
+        // subscription and will not ask again when it returns.
+        away,
+    };
+    struct Entry {
+        Uuid characteristic;
+        Phase phase;
+    };
+
+    Entry* find(const std::string& device, const Uuid& characteristic);
+
+    std::map<std::string, std::vector<Entry>> devices_;
+};
+
+}  // namespace orbilatch::bluetooth::bluez
