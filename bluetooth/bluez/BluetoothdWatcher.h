@@ -1,0 +1,73 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "bluetooth/bluez/AdapterState.h"
+#include "bluetooth/bluez/BluezObjects.h"
+#include "bluetooth/bluez/SdBus.h"
+
+namespace orbilatch::bluetooth::bluez {
+
+// Follows bluetoothd on the bus: who owns org.bluez, its objects, the adapter
+// in use. Learns of bluetoothd's arrival from NameOwnerChanged, never by
+// polling. Also guards our exported objects: only bluetoothd may call them.
+class BluetoothdWatcher {
+public:
+    class Listener {
+    public:
+        // The link, the objects or the adapter changed.
+        virtual void bluezChanged() = 0;
+        // bluetoothd or the bus went away, with everything registered with it.
+        virtual void bluetoothdLeft() = 0;
+        // The adapter in use was replaced by another or by none: what was
+        // registered with the former one is gone.
+        virtual void adapterReplaced() = 0;
+        virtual void deviceConnectionChanged(const std::string& device, bool connected) = 0;
+        virtual void deviceRemoved(const std::string& device) = 0;
+
+    protected:
+        ~Listener() = default;
+    };
+
+    // Starts watching; the first news arrives from the loop.
+    BluetoothdWatcher(sd_bus* bus, Listener& listener);
+
+    BluezLink link() const { return link_; }
+    const BluezObjects& objects() const { return objects_; }
+    const std::optional<std::string>& adapter() const { return adapter_; }
+    std::optional<AdapterFacts> adapterFacts() const;
+
+private:
+    void askForOwner();
+    void bluetoothdAppeared(const std::string& owner);
+    void ownerGone(BluezLink link);
+    void loadObjects();
+    void objectsLoaded(sd_bus_message* reply);
+    bool fromBluetoothd(sd_bus_message* message) const;
+
+    void onNameOwnerChanged(sd_bus_message* signal);
+    void onInterfacesAdded(sd_bus_message* signal);
+    void onInterfacesRemoved(sd_bus_message* signal);
+    void onPropertiesChanged(sd_bus_message* signal);
+    void chooseAdapterAndReport();
+    static int admitOnlyBluetoothd(sd_bus_message* message, void* userdata, sd_bus_error* error);
+
+    sd_bus* bus_;
+    Listener& listener_;
+    BluezLink link_ = BluezLink::pending;
+    std::optional<std::string> owner_;
+    BluezObjects objects_;
+    std::optional<std::string> adapter_;
+
+    SlotPtr filter_;
+    SlotPtr ownerMatch_;
+    SlotPtr addedMatch_;
+    SlotPtr removedMatch_;
+    SlotPtr propertiesMatch_;
+    SlotPtr disconnectedMatch_;
+    SlotPtr ownerCall_;
+    SlotPtr objectsCall_;
+};
+
+}  // namespace orbilatch::bluetooth::bluez

@@ -1,0 +1,13 @@
+#include "bluetooth/bluez/BluezPeripheralManager.h"
+
+#include "bluetooth/bluez/BluezPeripheral.h"
+
+namespace orbilatch::bluetooth {
+
+PeripheralManagerFactory makeBluezPeripheralManagerFactory(sd_event* loop) {
+    return [loop](PeripheralManagerDelegate& delegate) -> std::unique_ptr<PeripheralManager> {
+        return std::make_unique<bluez::BluezPeripheral>(loop, delegate);
+    };
+}
+
+}  // namespace orbilatch::bluetooth

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "bluetooth/PeripheralManager.h"
+#include "bluetooth/bluez/SdBus.h"
+
+namespace orbilatch::bluetooth::bluez {
+
+// One service exported as a BlueZ GATT application: an ObjectManager at the
+// root, the GattService1 below it and a GattCharacteristic1 per characteristic.
+// No 0x2902 descriptor: bluetoothd adds the CCC of a notifying characteristic.
+class GattApplication {
+public:
+    class Handler {
+    public:
+        // Each must answer the call, now or later.
+        virtual void writeValue(const Uuid& characteristic, sd_bus_message* call) = 0;
+        virtual void acquireNotify(const Uuid& characteristic, sd_bus_message* call) = 0;
+
+    protected:
+        ~Handler() = default;
+    };
+
+    // Null when sd-bus refuses an object; the error is in errno.
+    static std::unique_ptr<GattApplication> exportService(sd_bus* bus, std::string root,
+                                                          const MutableService& service, Handler& handler);
+
+    const std::string& root() const { return root_; }
+    const MutableService& service() const { return service_; }
+    bool hasCharacteristic(const Uuid& uuid) const;
+
+    // Sets the characteristic's Value and signals it: bluetoothd notifies
+    // every device subscribed to it.
+    bool announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value);
+
+    struct Characteristic {
+        GattApplication* application = nullptr;
+        std::string path;
+        Uuid uuid;
+        std::vector<std::string> flags;
+        std::vector<std::uint8_t> value;
+        SlotPtr slot;
+    };
+
+private:
+    GattApplication(sd_bus* bus, std::string root, const MutableService& service, Handler& handler);
+    int exportObjects();
+
+    friend struct GattVtables;
+
+    sd_bus* bus_;
+    std::string root_;
+    std::string servicePath_;
+    MutableService service_;
+    Handler& handler_;
+    SlotPtr objectManager_;
+    SlotPtr serviceSlot_;
+    std::vector<std::unique_ptr<Characteristic>> characteristics_;
+};
+
+}  // namespace orbilatch::bluetooth::bluez

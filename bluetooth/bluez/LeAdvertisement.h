@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "bluetooth/PeripheralManager.h"
+#include "bluetooth/bluez/SdBus.h"
+
+namespace orbilatch::bluetooth::bluez {
+
+// An org.bluez.LEAdvertisement1 object: connectable ("peripheral"),
+// discoverable, with the service UUIDs and local name. Its properties never
+// change once exported, so it never emits PropertiesChanged.
+class LeAdvertisement {
+public:
+    // Null when sd-bus refuses the object; the error is in errno. onRelease
+    // runs when bluetoothd drops the advertisement by itself.
+    static std::unique_ptr<LeAdvertisement> exportAdvertisement(sd_bus* bus, std::string path,
+                                                                const AdvertisementData& data,
+                                                                std::function<void()> onRelease);
+
+    const std::string& path() const { return path_; }
+
+private:
+    LeAdvertisement(std::string path, const AdvertisementData& data, std::function<void()> onRelease);
+
+    friend struct AdvertisementVtable;
+
+    std::string path_;
+    AdvertisementData data_;
+    std::function<void()> onRelease_;
+    SlotPtr slot_;
+};
+
+}  // namespace orbilatch::bluetooth::bluez
