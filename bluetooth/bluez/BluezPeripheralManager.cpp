@@ -2,12 +2,12 @@
 
 #include "bluetooth/bluez/BluezPeripheral.h"
 
-namespace orbilatch::bluetooth {
+namespace orbilatch::bluetooth::bluez {
 
 PeripheralManagerFactory makeBluezPeripheralManagerFactory(sd_event* loop) {
     return [loop](PeripheralManagerDelegate& delegate) -> std::unique_ptr<PeripheralManager> {
-        return std::make_unique<bluez::BluezPeripheral>(loop, delegate);
+        return std::make_unique<BluezPeripheral>(loop, delegate);
     };
 }
 
-}  // namespace orbilatch::bluetooth
+}  // namespace orbilatch::bluetooth::bluez

@@ -4,10 +4,10 @@
 
 #include "bluetooth/PeripheralManager.h"
 
-namespace orbilatch::bluetooth {
+namespace orbilatch::bluetooth::bluez {
 
 // Managers that talk to bluetoothd over the system bus (DBUS_SYSTEM_BUS_ADDRESS
 // when set), attached to the given loop: every delegate callback runs there.
 PeripheralManagerFactory makeBluezPeripheralManagerFactory(sd_event* loop);
 
-}  // namespace orbilatch::bluetooth
+}  // namespace orbilatch::bluetooth::bluez
