@@ -1,0 +1,86 @@
+#include "output/EventLine.h"
+
+#include <charconv>
+#include <cstdint>
+#include <string_view>
+#include <variant>
+
+#include "output/Utf8.h"
+
+namespace orbilatch::output {
+
+namespace {
+
+bool needsEscape(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\' || c == '/'; }
+
+void appendEscaped(std::string& out, char c) {
+    switch (c) {
+        case '"': out += "\\\""; return;
+        case '\\': out += "\\\\"; return;
+        case '/': out += "\\/"; return;
+        case '\b': out += "\\b"; return;
+        case '\f': out += "\\f"; return;
+        case '\n': out += "\\n"; return;
+        case '\r': out += "\\r"; return;
+        case '\t': out += "\\t"; return;
+        default: break;
+    }
+    constexpr std::string_view hexDigits = "0123456789abcdef";
+    const auto byte = static_cast<unsigned char>(c);
+    out += "\\u00";
+    out += hexDigits[byte >> 4];
+    out += hexDigits[byte & 0x0F];
+}
+
+// Every escaped character is ASCII and so never part of a multi-byte sequence:
+// repairing the runs between them repairs the whole text.
+void appendString(std::string& out, std::string_view text) {
+    out += '"';
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!needsEscape(text[i])) continue;
+        appendRepairedUtf8(out, text.substr(runStart, i - runStart));
+        appendEscaped(out, text[i]);
+        runStart = i + 1;
+    }
+    appendRepairedUtf8(out, text.substr(runStart));
+    out += '"';
+}
+
+void appendInteger(std::string& out, std::int64_t value) {
+    char digits[20];  // "-9223372036854775808"
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+// Enough for the usual event, which needs no escapes, in one allocation.
+std::size_t estimatedLength(const Event& event) {
+    std::size_t length = 3;
+    for (const auto& [key, value] : event.members()) {
+        const auto* text = std::get_if<std::string>(&value);
+        length += key.size() + (text ? text->size() : 20) + 6;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string formatEventLine(const Event& event) {
+    std::string line;
+    line.reserve(estimatedLength(event));
+    line += '{';
+    for (const auto& [key, value] : event.members()) {
+        if (line.size() > 1) line += ',';
+        appendString(line, key);
+        line += ':';
+        if (const auto* text = std::get_if<std::string>(&value)) {
+            appendString(line, *text);
+        } else {
+            appendInteger(line, std::get<std::int64_t>(value));
+        }
+    }
+    line += "}\n";
+    return line;
+}
+
+}  // namespace orbilatch::output
