@@ -43,7 +43,7 @@ template <typename ReadEntry>
 int forEachEntry(sd_bus_message* message, const char* entrySignature, ReadEntry readEntry) {
     int r = sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, entrySignature);
     if (r < 0) return r;
-    const char keyType = entrySignature[0];
+    const char keyType = entrySignature[1];
     const std::string entryContents(entrySignature + 1, std::strlen(entrySignature) - 2);
     while ((r = sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, entryContents.c_str())) > 0) {
         const char* key = nullptr;
