@@ -1,0 +1,260 @@
+"""What a scenario works with inside the guest: the agent run the way a
+controller runs it, virtual watches on the other controllers, and the stack.
+
+    async def typical_exchange(rig):
+        watch = rig.watch("hci1")
+        agent = await rig.start_agent_when_scanning(watch)
+        await agent.expect(ADVERTISING)
+        ...
+"""
+
+import asyncio
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+from stack import controller_address
+import support.agent as agent_support
+from orbilatch_watch import Watch, WatchError
+
+
+def state(state_name, message=None):
+    event = {"type": "ble_state_changed", "state": state_name}
+    if message is not None:
+        event["message"] = message
+    return event
+
+
+ADVERTISING = state("advertising")
+CONNECTED = state("connected")
+DISCONNECTED = state("disconnected")
+RESETTING = state("disconnected", "Bluetooth manager resetting")
+SHUTDOWN = state("disconnected", "shutdown")
+WATCH_CONNECTED = {"type": "watch_connected"}
+WATCH_DISCONNECTED = {"type": "watch_disconnected"}
+
+
+def received(version, command_id, command):
+    return {"type": "command_received", "protocolVersion": version, "commandId": command_id,
+            "command": command}
+
+
+def malformed(message):
+    return {"type": "malformed_command", "message": message}
+
+
+def ack_received(command_id, status="executed"):
+    return {"type": "ack_received_from_controller", "commandId": command_id, "status": status}
+
+
+def ack_notified(frame, reason="controller_ack"):
+    return {"type": "ack_notified", "frame": frame, "reason": reason}
+
+
+def acknowledgement(command_id, version=2, status="executed", error_code=None):
+    message = {"type": "command_acknowledgement", "commandId": command_id, "status": status,
+               "protocolVersion": version}
+    if error_code is not None:
+        message["errorCode"] = error_code
+    return message
+
+
+def _compact(event):
+    """An event as the agent must write it: compact JSON, slashes escaped,
+    non-ASCII raw."""
+    return json.dumps(event, separators=(",", ":"), ensure_ascii=False).replace("/", "\\/")
+
+
+class Agent:
+    """The agent binary with pipes on its three streams. Waiting for its
+    output never blocks the event loop, so the watches keep running."""
+
+    def __init__(self, binary, transcript, log):
+        self.transcript = open(transcript, "a", encoding="utf-8")
+        self.log = log
+        self.started = time.monotonic()
+        agent_support.AGENT = str(binary)
+        self.process = agent_support.AgentProcess()
+        self._note("spawned")
+
+    def _note(self, text):
+        line = f"{time.monotonic() - self.started:8.3f} {text}"
+        self.transcript.write(line + "\n")
+        self.transcript.flush()
+        self.log(text)
+
+    async def next_event(self, timeout=20.0):
+        raw = await asyncio.to_thread(self._next_raw, timeout)
+        text = raw.decode()
+        self._note(f"out {text.rstrip()}")
+        if not text.endswith("\n"):
+            raise AssertionError(f"event line without a line feed: {text!r}")
+        event = json.loads(text)
+        if text[:-1] != _compact(event):
+            raise AssertionError(f"event line not in compact form: {text!r}")
+        return event
+
+    def _next_raw(self, timeout):
+        try:
+            line = self.process.next_raw_line(timeout)
+        except Exception:
+            raise AssertionError(f"no event line within {timeout:.0f} s") from None
+        if line is None:
+            raise AssertionError(f"the agent closed its standard output "
+                                 f"(exit status {self.process.process.poll()})")
+        return line
+
+    async def expect(self, *expected, timeout=20.0):
+        """The next event lines are exactly these, in this order."""
+        for event in expected:
+            got = await self.next_event(timeout)
+            if got != event:
+                raise AssertionError(f"expected event {event}, got {got}")
+
+    async def expect_unordered(self, *expected, timeout=20.0):
+        """The next len(expected) event lines are these, in any order."""
+        remaining = list(expected)
+        for _ in expected:
+            got = await self.next_event(timeout)
+            if got not in remaining:
+                raise AssertionError(f"unexpected event {got}; still expecting {remaining}")
+            remaining.remove(got)
+
+    async def expect_diagnostic(self, pattern, timeout=20.0):
+        line = await asyncio.to_thread(self.process.next_diagnostic, timeout)
+        self._note(f"err {line}")
+        if not re.fullmatch(pattern, line):
+            raise AssertionError(f"expected a diagnostic matching {pattern!r}, got {line!r}")
+        return line
+
+    async def expect_quiet(self, within=2.0):
+        """Nothing on standard output or standard error for a while."""
+        await asyncio.sleep(within)
+        for name, lines in (("stdout", self.process.stdout_lines), ("stderr", self.process.stderr_lines)):
+            pending = [line for line in list(lines.queue) if line is not None]
+            if pending:
+                for line in pending:
+                    self._note(f"{name} {line.decode(errors='replace').rstrip()}")
+                raise AssertionError(f"unexpected output on {name}: {pending}")
+
+    def send(self, message):
+        text = json.dumps(message)
+        self._note(f"in  {text}")
+        self.process.send_line(text)
+
+    async def wait_exit(self, timeout=10.0):
+        status = await asyncio.to_thread(self.process.wait_exit, timeout)
+        self._note(f"exited with status {status}")
+        return status
+
+    def drain_stderr(self):
+        lines = []
+        while True:
+            try:
+                line = self.process.stderr_lines.get_nowait()
+            except Exception:
+                break
+            if line is None:
+                break
+            lines.append(line.decode(errors="replace").rstrip("\n"))
+            self._note(f"err {lines[-1]}")
+        return lines
+
+    def kill(self):
+        if self.process.is_running():
+            self._note("killed")
+        self.process.kill()
+        self.drain_stderr()
+        for line in list(self.process.stdout_lines.queue):
+            if line is not None:
+                self._note(f"out (unread) {line.decode(errors='replace').rstrip()}")
+        self.transcript.close()
+
+
+class Rig:
+    def __init__(self, stack, results_dir, scenario, agent_binary, bluez, mark):
+        self.stack = stack
+        self.results_dir = Path(results_dir)
+        self.scenario = scenario
+        self.agent_binary = agent_binary
+        self.bluez = bluez
+        self.version = tuple(int(part) for part in bluez.split("."))
+        self.mark = mark
+        self.notes = []
+        self.agents = []
+        self.watches = []
+        self.transcript = self.results_dir / f"{scenario}.log"
+
+    def log(self, source, text):
+        line = f"{self.scenario} {source}: {text}"
+        with open(self.transcript, "a", encoding="utf-8") as file:
+            file.write(f"{time.monotonic():10.3f} {source}: {text}\n")
+        self.mark(line)
+
+    def note(self, text):
+        """An observation worth reporting beyond pass or fail."""
+        self.notes.append(text)
+        self.log("note", text)
+
+    def start_agent(self):
+        agent = Agent(self.agent_binary, self.transcript, lambda text: self.log("agent", text))
+        self.agents.append(agent)
+        return agent
+
+    def watch(self, adapter="hci1"):
+        watch = Watch(adapter=adapter, log=lambda text: self.log(f"watch {adapter}", text))
+        self.watches.append(watch)
+        return watch
+
+    async def connect_watch_to_new_agent(self, watch):
+        """Starts the watch's scan, then the agent once the watch's adapter is
+        discovering (an advertisement sent before that is never reported),
+        and connects. Returns the agent; its "advertising" line is already
+        checked."""
+        holder = {}
+
+        async def spawn():
+            holder["agent"] = self.start_agent()
+
+        await watch.connect(on_scanning=spawn)
+        agent = holder["agent"]
+        await agent.expect(ADVERTISING)
+        return agent
+
+    def address(self, adapter):
+        return controller_address(int(adapter[3:]))
+
+    async def cleanup(self):
+        for watch in self.watches:
+            try:
+                await asyncio.wait_for(watch.disconnect(), 15)
+            except Exception as error:
+                self.log("cleanup", f"watch disconnect: {error!r}")
+        for agent in self.agents:
+            agent.kill()
+        await asyncio.to_thread(forget_devices, self.stack.controllers)
+
+
+def forget_devices(controllers):
+    """Removes every device every adapter knows, bonds included, so the next
+    scenario starts from a clean stack."""
+    import dbus
+    try:
+        bus = dbus.SystemBus()
+        manager = dbus.Interface(bus.get_object("org.bluez", "/"), "org.freedesktop.DBus.ObjectManager")
+        for path, interfaces in manager.GetManagedObjects().items():
+            device = interfaces.get("org.bluez.Device1")
+            if device is None:
+                continue
+            adapter = dbus.Interface(bus.get_object("org.bluez", device["Adapter"]), "org.bluez.Adapter1")
+            try:
+                adapter.RemoveDevice(path)
+            except dbus.exceptions.DBusException:
+                pass
+        bus.close()
+    except dbus.exceptions.DBusException:
+        pass

@@ -1,0 +1,242 @@
+"""The host side of the system tests: builds what the guest boots from and
+boots Debian's kernel in qemu.
+
+The guest has no disk image. Its root is a directory of this machine shared
+read-only over 9p: either the host's own root (the BlueZ the host has
+installed) or a Debian 13 tree made once with debootstrap and cached in the
+work folder. Three more shares carry the project's source (read-only), a
+results folder the guest writes to and, for the Debian 13 tree, the host's
+kernel modules. A small initramfs (busybox and the 9p modules) mounts them
+and switches to tests/system/guest/stage2.sh.
+"""
+
+import gzip
+import hashlib
+import lzma
+import os
+import re
+import shutil
+import subprocess
+import threading
+import time
+from pathlib import Path
+
+SOURCE_DIR = Path(__file__).resolve().parents[2]
+SYSTEM_DIR = SOURCE_DIR / "tests" / "system"
+GUEST_SOURCE = "/run/orbilatch/src"
+GUEST_RESULTS = "/run/orbilatch/out"
+STAGE2 = f"{GUEST_SOURCE}/tests/system/guest/stage2.sh"
+
+# Insertion order matters: each module needs the ones before it.
+NINEP_MODULES = [
+    "virtio_ring", "virtio", "virtio_pci_legacy_dev", "virtio_pci_modern_dev", "virtio_pci",
+    "netfs", "fscache", "9pnet", "9pnet_virtio", "9p",
+]
+
+QEMU = "qemu-system-x86_64"
+TRIXIE_PACKAGES = [
+    "bluez", "bluez-test-tools", "python3-bleak", "python3-dbus", "python3-gi", "dbus",
+    "kmod", "busybox", "iproute2", "systemd", "procps",
+]
+
+
+class VmUnavailable(Exception):
+    """qemu or the kernel it needs is missing: the system tests cannot run here."""
+
+
+class BootTimeout(Exception):
+    pass
+
+
+def _version_key(release):
+    return [int(part) if part.isdigit() else part for part in re.split(r"[.\-+~]", release)]
+
+
+def find_kernel():
+    """The newest Debian kernel in /boot whose modules are installed."""
+    releases = []
+    for image in Path("/boot").glob("vmlinuz-*"):
+        release = image.name[len("vmlinuz-"):]
+        if (Path("/lib/modules") / release / "modules.dep").exists():
+            releases.append(release)
+    if not releases:
+        raise VmUnavailable("no kernel image with its modules in /boot and /lib/modules "
+                            "(install linux-image-amd64)")
+    release = max(releases, key=_version_key)
+    return Path("/boot") / f"vmlinuz-{release}", release
+
+
+def check_qemu():
+    if shutil.which(QEMU) is None:
+        raise VmUnavailable(f"{QEMU} is not installed (install qemu-system-x86)")
+    busybox = Path("/bin/busybox")
+    if not busybox.exists():
+        raise VmUnavailable("/bin/busybox is missing (install busybox-static)")
+
+
+def _module_file(release, name):
+    root = Path("/lib/modules") / release / "kernel"
+    for suffix in (".ko", ".ko.xz", ".ko.zst"):
+        found = list(root.rglob(name + suffix))
+        if found:
+            return found[0]
+    raise VmUnavailable(f"kernel module {name} not found for {release}")
+
+
+def _module_bytes(path):
+    if path.name.endswith(".xz"):
+        return lzma.decompress(path.read_bytes())
+    if path.name.endswith(".zst"):
+        return subprocess.run(["zstd", "-dc", str(path)], check=True, capture_output=True).stdout
+    return path.read_bytes()
+
+
+def build_initramfs(work_dir):
+    """busybox-static, the stage-1 script and the 9p modules, rebuilt only
+    when one of them changed."""
+    kernel, release = find_kernel()
+    init_script = SYSTEM_DIR / "initramfs-init"
+    modules = [_module_file(release, name) for name in NINEP_MODULES]
+    digest = hashlib.sha256()
+    for part in [init_script, Path("/bin/busybox"), *modules]:
+        stat = part.stat()
+        digest.update(f"{part}:{stat.st_size}:{stat.st_mtime_ns}\n".encode())
+    digest.update(init_script.read_bytes())
+    target = Path(work_dir) / f"initramfs-{release}-{digest.hexdigest()[:12]}.cpio.gz"
+    if target.exists():
+        return kernel, target
+
+    staging = Path(work_dir) / "initramfs-staging"
+    shutil.rmtree(staging, ignore_errors=True)
+    for sub in ("bin", "modules", "proc", "dev", "newroot"):
+        (staging / sub).mkdir(parents=True)
+    shutil.copy2("/bin/busybox", staging / "bin" / "busybox")
+    shutil.copy2(init_script, staging / "init")
+    os.chmod(staging / "init", 0o755)
+    for name, path in zip(NINEP_MODULES, modules):
+        (staging / "modules" / f"{name}.ko").write_bytes(_module_bytes(path))
+    (staging / "modules" / "order").write_text("\n".join(NINEP_MODULES) + "\n")
+
+    listing = subprocess.run(["find", "."], cwd=staging, check=True, capture_output=True).stdout
+    archive = subprocess.run(["cpio", "--quiet", "-o", "-H", "newc", "--owner=0:0"], cwd=staging,
+                             input=listing, check=True, capture_output=True).stdout
+    for old in Path(work_dir).glob("initramfs-*.cpio.gz"):
+        old.unlink()
+    partial = target.with_suffix(".partial")
+    partial.write_bytes(gzip.compress(archive, compresslevel=6))
+    partial.rename(target)
+    shutil.rmtree(staging)
+    return kernel, target
+
+
+def build_trixie_tree(work_dir, log):
+    """A Debian 13 tree for the guest's root, made once. Returns its path.
+
+    debootstrap records the mirror it used inside the tree; those files are
+    deleted, and so are apt's package lists, which the guest never needs."""
+    tree = Path(work_dir) / "debian13"
+    stamp = tree / ".orbilatch-complete"
+    if stamp.exists():
+        return tree
+    if shutil.which("debootstrap") is None:
+        raise RuntimeError("debootstrap is not installed")
+    shutil.rmtree(tree, ignore_errors=True)
+    tree.parent.mkdir(parents=True, exist_ok=True)
+    log(f"building the Debian 13 tree in {tree} (once; about a minute or two)")
+    started = time.monotonic()
+    result = subprocess.run(
+        ["debootstrap", "--variant=minbase", "--include=" + ",".join(TRIXIE_PACKAGES),
+         "trixie", str(tree)],
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if result.returncode != 0:
+        tail = "\n".join(result.stdout.splitlines()[-20:])
+        raise RuntimeError(f"debootstrap failed with status {result.returncode}:\n{tail}")
+    for leftover in ["etc/apt/sources.list", "etc/apt/sources.list.d", "var/lib/apt/lists",
+                     "var/log/bootstrap.log", "debootstrap", "var/cache/apt"]:
+        path = tree / leftover
+        if path.is_dir() and not path.is_symlink():
+            shutil.rmtree(path)
+        elif path.exists() or path.is_symlink():
+            path.unlink()
+    (tree / "var/lib/apt/lists").mkdir(parents=True)
+    # The guest mounts the host's modules here and writes nowhere in the tree.
+    (tree / "usr/lib/modules").mkdir(parents=True, exist_ok=True)
+    machine_id = tree / "etc/machine-id"
+    machine_id.write_text(hashlib.md5(str(tree).encode()).hexdigest() + "\n")
+    for mount_point in ["run", "tmp", "var/tmp", "var/lib/bluetooth", "dev", "proc", "sys"]:
+        (tree / mount_point).mkdir(parents=True, exist_ok=True)
+    stamp.write_text(f"built in {time.monotonic() - started:.0f} s\n")
+    log(f"Debian 13 tree ready in {time.monotonic() - started:.0f} s")
+    return tree
+
+
+class Vm:
+    """One boot. The guest's console goes to console_log; lines the guest
+    runner marks for the host are passed to on_line as they arrive."""
+
+    MARK = "orbilatch| "
+
+    def __init__(self, work_dir, root, results_dir, console_log, modules_share=False):
+        self.work_dir = Path(work_dir)
+        self.root = Path(root)
+        self.results_dir = Path(results_dir)
+        self.console_log = Path(console_log)
+        self.modules_share = modules_share
+
+    def command(self, kernel, initramfs):
+        append = ["console=ttyS0", "panic=-1", "quiet", "edd=off", f"orbilatch.stage2={STAGE2}"]
+        shares = [("hostroot", self.root, True), ("source", SOURCE_DIR, True),
+                  ("results", self.results_dir, False)]
+        if self.modules_share:
+            shares.append(("modules", Path("/lib/modules"), True))
+            append.append("orbilatch.modules=/usr/lib/modules")
+        command = [
+            "nice", "-n", "10", QEMU,
+            "-nodefaults", "-no-user-config", "-display", "none", "-serial", "stdio",
+            "-accel", "tcg,thread=multi", "-cpu", "max", "-smp", "2", "-m", "1024",
+            "-no-reboot", "-kernel", str(kernel), "-initrd", str(initramfs),
+            "-append", " ".join(append),
+        ]
+        for tag, path, readonly in shares:
+            spec = f"local,path={path},mount_tag={tag},security_model=none,multidevs=remap"
+            command += ["-virtfs", spec + (",readonly=on" if readonly else "")]
+        return command
+
+    def run(self, timeout, on_line=None):
+        """Boots, waits for the guest to power off, returns qemu's exit status."""
+        kernel, initramfs = build_initramfs(self.work_dir)
+        self.results_dir.mkdir(parents=True, exist_ok=True)
+        process = subprocess.Popen(self.command(kernel, initramfs), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        expired = threading.Event()
+
+        def expire():
+            expired.set()
+            process.kill()
+
+        timer = threading.Timer(timeout, expire)
+        timer.start()
+        try:
+            with open(self.console_log, "wb") as log:
+                for raw in iter(process.stdout.readline, b""):
+                    log.write(raw)
+                    log.flush()
+                    text = raw.decode(errors="replace").rstrip("\r\n")
+                    if on_line and self.MARK in text:
+                        on_line(text.split(self.MARK, 1)[1])
+            status = process.wait()
+        finally:
+            timer.cancel()
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        if expired.is_set():
+            raise BootTimeout(f"the VM did not power off within {timeout:.0f} s")
+        return status
+
+    def console_tail(self, lines=40):
+        try:
+            text = self.console_log.read_text(errors="replace")
+        except FileNotFoundError:
+            return ""
+        return "\n".join(text.splitlines()[-lines:])
