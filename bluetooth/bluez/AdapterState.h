@@ -35,6 +35,8 @@ class StateReporter {
 public:
     std::optional<ManagerState> report(std::optional<ManagerState> derived);
     ManagerState current() const { return current_; }
+    // Lets the next state through even when it equals the current one.
+    void restart() { reportedAny_ = false; }
 
 private:
     ManagerState current_ = ManagerState::unknown;

@@ -6,6 +6,7 @@
 
 #include "bluetooth/bluez/AttErrorReplies.h"
 #include "bluetooth/bluez/BluezMessages.h"
+#include "bluetooth/bluez/BluezObjects.h"
 #include "bluetooth/bluez/BusCallbacks.h"
 #include "bluetooth/bluez/BusErrors.h"
 #include "bluetooth/bluez/CentralIdentity.h"
@@ -226,14 +227,18 @@ void BluezPeripheral::bluetoothdLeft() {
     services_.clear();
     advertisements_.clear();
     sockets_.clear();
+    connectionQuestions_.clear();
     identifiers_.clear();
     for (const auto& [central, characteristic] : ended)
         delegate_.didUnsubscribeFromCharacteristic(*this, central, characteristic);
 }
 
+// What we registered went with the former adapter: the next state goes out
+// even when it is poweredOn again, so that everything is registered anew.
 void BluezPeripheral::adapterReplaced() {
     services_.clear();
     advertisements_.clear();
+    reporter_.restart();
 }
 
 void BluezPeripheral::deviceConnectionChanged(const std::string& device, bool connected) {
@@ -298,7 +303,39 @@ void BluezPeripheral::acquireNotify(const Uuid& characteristic, sd_bus_message* 
 
 void BluezPeripheral::notifySocketHungUp(const std::string& device, const Uuid& characteristic) {
     sockets_.erase(socketKey(device, characteristic));
-    if (subscriptions_.hungUp(device, characteristic))
+    const auto facts = watcher_ ? watcher_->objects().device(device) : std::nullopt;
+    const bool bondedAndConnected = facts && facts->bonded && facts->connected;
+    switch (subscriptions_.hungUp(device, characteristic, bondedAndConnected)) {
+        case SubscriptionBook::HangUp::ignore:
+            return;
+        case SubscriptionBook::HangUp::report:
+            delegate_.didUnsubscribeFromCharacteristic(*this, centralFor(device), characteristic);
+            return;
+        case SubscriptionBook::HangUp::askWhetherConnected:
+            askWhetherStillConnected(device, characteristic);
+            return;
+    }
+}
+
+// bluetoothd has handled the disconnection, if there is one, by the time it
+// answers: the hang-up came out of the same link loss.
+void BluezPeripheral::askWhetherStillConnected(const std::string& device, const Uuid& characteristic) {
+    MessagePtr call =
+        newCallWithoutAutoStart(bus_.get(), bluezName, device.c_str(), "org.freedesktop.DBus.Properties", "Get");
+    if (!call || sd_bus_message_append(call.get(), "ss", interfaceName::device, "Connected") < 0) return;
+    connectionQuestions_[socketKey(device, characteristic)] =
+        callAsync(bus_.get(), call.get(), [this, device, characteristic](sd_bus_message* answer) {
+            connectionAnswered(device, characteristic, answer);
+        });
+}
+
+void BluezPeripheral::connectionAnswered(const std::string& device, const Uuid& characteristic,
+                                         sd_bus_message* answer) {
+    int connected = 0;
+    if (sd_bus_message_is_method_error(answer, nullptr) || sd_bus_message_read(answer, "v", "b", &connected) < 0)
+        return;
+    // A disconnected central is reported when its Connected=false arrives.
+    if (connected && subscriptions_.stillConnected(device, characteristic))
         delegate_.didUnsubscribeFromCharacteristic(*this, centralFor(device), characteristic);
 }
 

@@ -68,6 +68,8 @@ private:
 
     void notifySocketHungUp(const std::string& device, const Uuid& characteristic) override;
     void notifySocketWritable() override;
+    void askWhetherStillConnected(const std::string& device, const Uuid& characteristic);
+    void connectionAnswered(const std::string& device, const Uuid& characteristic, sd_bus_message* answer);
 
     bool bluetoothdReady() const;
     MessagePtr newManagerCall(const char* interface, const char* member, const std::string& objectPath);
@@ -95,6 +97,7 @@ private:
 
     SubscriptionBook subscriptions_;
     std::map<std::pair<std::string, std::string>, std::unique_ptr<NotifySocket>> sockets_;
+    std::map<std::pair<std::string, std::string>, SlotPtr> connectionQuestions_;
     std::map<std::string, Uuid> identifiers_;
     std::map<std::uint64_t, MessagePtr> pendingWrites_;
     std::uint64_t nextRequestHandle_ = 1;

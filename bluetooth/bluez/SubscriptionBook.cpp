@@ -12,10 +12,22 @@ void SubscriptionBook::subscribed(const std::string& device, const Uuid& charact
     devices_[device].push_back({characteristic, Phase::subscribed});
 }
 
-bool SubscriptionBook::hungUp(const std::string& device, const Uuid& characteristic) {
+SubscriptionBook::HangUp SubscriptionBook::hungUp(const std::string& device, const Uuid& characteristic,
+                                                  bool bondedAndConnected) {
     Entry* entry = find(device, characteristic);
-    if (!entry || entry->phase != Phase::subscribed) return false;
-    entry->phase = Phase::hungUp;
+    if (!entry || entry->phase != Phase::subscribed) return HangUp::ignore;
+    if (bondedAndConnected) {
+        entry->phase = Phase::hangingUp;
+        return HangUp::askWhetherConnected;
+    }
+    erase(device, characteristic);
+    return HangUp::report;
+}
+
+bool SubscriptionBook::stillConnected(const std::string& device, const Uuid& characteristic) {
+    const Entry* entry = find(device, characteristic);
+    if (!entry || entry->phase != Phase::hangingUp) return false;
+    erase(device, characteristic);
     return true;
 }
 
@@ -24,7 +36,7 @@ std::vector<Uuid> SubscriptionBook::disconnected(const std::string& device, bool
     const auto found = devices_.find(device);
     if (found == devices_.end()) return ended;
     for (Entry& entry : found->second) {
-        if (entry.phase == Phase::subscribed) ended.push_back(entry.characteristic);
+        if (ends(entry.phase)) ended.push_back(entry.characteristic);
         entry.phase = Phase::away;
     }
     if (!bonded) devices_.erase(found);
@@ -48,7 +60,7 @@ std::vector<Uuid> SubscriptionBook::forget(const std::string& device) {
     const auto found = devices_.find(device);
     if (found == devices_.end()) return ended;
     for (const Entry& entry : found->second)
-        if (entry.phase == Phase::subscribed) ended.push_back(entry.characteristic);
+        if (ends(entry.phase)) ended.push_back(entry.characteristic);
     devices_.erase(found);
     return ended;
 }
@@ -57,7 +69,7 @@ std::vector<std::pair<std::string, Uuid>> SubscriptionBook::forgetAll() {
     std::vector<std::pair<std::string, Uuid>> ended;
     for (const auto& [device, entries] : devices_)
         for (const Entry& entry : entries)
-            if (entry.phase == Phase::subscribed) ended.emplace_back(device, entry.characteristic);
+            if (ends(entry.phase)) ended.emplace_back(device, entry.characteristic);
     devices_.clear();
     return ended;
 }
@@ -75,6 +87,13 @@ SubscriptionBook::Entry* SubscriptionBook::find(const std::string& device, const
     const auto entry = std::ranges::find_if(found->second,
                                             [&](const Entry& e) { return e.characteristic == characteristic; });
     return entry == found->second.end() ? nullptr : &*entry;
+}
+
+void SubscriptionBook::erase(const std::string& device, const Uuid& characteristic) {
+    const auto found = devices_.find(device);
+    if (found == devices_.end()) return;
+    std::erase_if(found->second, [&](const Entry& entry) { return entry.characteristic == characteristic; });
+    if (found->second.empty()) devices_.erase(found);
 }
 
 }  // namespace orbilatch::bluetooth::bluez

@@ -16,9 +16,21 @@ namespace orbilatch::bluetooth::bluez {
 // reported once.
 class SubscriptionBook {
 public:
+    enum class HangUp {
+        ignore,
+        report,
+        // A bonded central's socket hung up while it still looked connected:
+        // either it switched notifications off, or its link dropped and the
+        // disconnection is on its way (bluetoothd 5.8x closes a bonded
+        // central's socket then, and keeps its subscription). Ask bluetoothd
+        // whether it is still connected and pass the answer to stillConnected.
+        askWhetherConnected,
+    };
+
     void subscribed(const std::string& device, const Uuid& characteristic);
-    // True when this ends a subscription.
-    bool hungUp(const std::string& device, const Uuid& characteristic);
+    HangUp hungUp(const std::string& device, const Uuid& characteristic, bool bondedAndConnected);
+    // True when the answer ends the subscription: notifications were switched off.
+    bool stillConnected(const std::string& device, const Uuid& characteristic);
     // The characteristics whose subscriptions this ends.
     std::vector<Uuid> disconnected(const std::string& device, bool bonded);
     // The characteristics a returning bonded central is subscribed to again.
@@ -32,10 +44,7 @@ public:
 private:
     enum class Phase {
         subscribed,
-        // The socket hung up while the central was connected: a disconnection
-        // may be on its way (bluetoothd closes a bonded central's socket when
-        // the link drops on 5.8x), or the central switched notifications off.
-        hungUp,
+        hangingUp,
         // A bonded central left while subscribed; bluetoothd keeps its
         // subscription and will not ask again when it returns.
         away,
@@ -45,7 +54,9 @@ private:
         Phase phase;
     };
 
+    static bool ends(Phase phase) { return phase == Phase::subscribed || phase == Phase::hangingUp; }
     Entry* find(const std::string& device, const Uuid& characteristic);
+    void erase(const std::string& device, const Uuid& characteristic);
 
     std::map<std::string, std::vector<Entry>> devices_;
 };
