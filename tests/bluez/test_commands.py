@@ -12,8 +12,10 @@ FAILED = "org.bluez.Error.Failed"
 
 
 class OneCommandTest(unittest.TestCase):
+    version = "5.82"
+
     def setUp(self):
-        self.bed = self.enterContext(Testbed())
+        self.bed = self.enterContext(Testbed(self.version))
         self.bed.expect_advertising()
 
     def test_command_travels_to_controller_and_acknowledgement_back_to_watch(self):
@@ -64,6 +66,11 @@ class OneCommandTest(unittest.TestCase):
         self.assertEqual((result, result.message), (FAILED, "0x0e"))
         self.assertEqual(result.att_code, 0x0E)
         bed.agent.assert_no_output()
+
+
+class OneCommandOn566Test(OneCommandTest):
+    """The same road where bluetoothd asks for the socket only once per characteristic."""
+    version = "5.66"
 
 
 class RefusedWritesTest(unittest.TestCase):
