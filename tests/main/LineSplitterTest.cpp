@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace orbilatch {
 namespace {
 
@@ -12,6 +14,9 @@ struct Case {
     Lines chunks;
     Lines expected;  // the lines of every chunk, then the one finish() yields
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const Case& testCase, std::ostream* out) { *out << testCase.name; }
 
 class LineSplitterCases : public ::testing::TestWithParam<Case> {};
 

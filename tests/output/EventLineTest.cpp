@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace orbilatch::output {
 namespace {
 
@@ -15,6 +17,9 @@ struct Case {
     Event event;
     std::string expected;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const Case& testCase, std::ostream* out) { *out << testCase.name; }
 
 class FormatEventLine : public ::testing::TestWithParam<Case> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace orbilatch::output {
 namespace {
 
@@ -14,6 +16,9 @@ struct Case {
     std::string_view input;
     std::string expected;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const Case& testCase, std::ostream* out) { *out << testCase.name; }
 
 std::string repeated(std::string_view piece, int times) {
     std::string result;
