@@ -184,18 +184,24 @@ _BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Confi
     <allow own="*"/>
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
+{extra}
   </policy>
 </busconfig>
 """
 
+# A bus whose policy forbids calling bluetoothd, as a locked-down system bus can.
+DENY_CALLS_TO_BLUEZ = '    <deny send_destination="org.bluez" send_type="method_call"/>'
+
+
 
 class DBusDaemon:
-    """A dbus-daemon of our own, listening on a socket in `directory`."""
+    """A dbus-daemon of our own, listening on a socket in `directory`.
+    `policy`: extra rules for the default context."""
 
-    def __init__(self, directory):
+    def __init__(self, directory, policy=""):
         config = os.path.join(directory, "bus.conf")
         with open(config, "w") as f:
-            f.write(_BUS_CONFIG.format(socket=os.path.join(directory, "bus")))
+            f.write(_BUS_CONFIG.format(socket=os.path.join(directory, "bus"), extra=policy))
         self.log_path = os.path.join(directory, "bus.log")
         with open(self.log_path, "wb") as log:
             self.process = subprocess.Popen(

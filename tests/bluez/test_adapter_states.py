@@ -1,10 +1,13 @@
 """What the agent publishes and reports as bluetoothd's adapters come, go and
 change power."""
 
+import os
+import tempfile
 import unittest
 
-from bluez.fake_bluez import ACKNOWLEDGEMENT_UUID, COMMAND_UUID, SERVICE_UUID
-from bluez.testbed import ADVERTISING, POWERED_OFF, UNKNOWN, UNSUPPORTED, Testbed
+from bluez.fake_bluez import ACKNOWLEDGEMENT_UUID, COMMAND_UUID, DENY_CALLS_TO_BLUEZ, SERVICE_UUID
+from bluez.testbed import ADVERTISING, POWERED_OFF, UNKNOWN, UNSUPPORTED, Testbed, state_event
+from support.agent import AgentProcess
 
 
 def lower(uuids):
@@ -79,6 +82,22 @@ class PowerTest(unittest.TestCase):
             self.assertEqual(bed.hci0.calls("RegisterApplication", "RegisterAdvertisement"), [])
             bed.hci0.power_on()
             bed.expect_advertising()
+
+
+class BusAccessTest(unittest.TestCase):
+    def test_unreachable_system_bus_is_unsupported(self):
+        with tempfile.TemporaryDirectory() as directory:
+            address = "unix:path=" + os.path.join(directory, "no-bus-here")
+            with AgentProcess(env={"DBUS_SYSTEM_BUS_ADDRESS": address}) as agent:
+                agent.expect_event(UNSUPPORTED)
+                agent.assert_no_output()
+                self.assertTrue(agent.is_running())
+
+    def test_bus_that_denies_calls_to_bluetoothd_is_unauthorized(self):
+        with Testbed(bus_policy=DENY_CALLS_TO_BLUEZ) as bed:
+            bed.agent.expect_event(state_event("unauthorized"))
+            bed.agent.assert_no_output()
+            self.assertEqual(bed.hci0.log, [])
 
 
 class AdapterPresenceTest(unittest.TestCase):

@@ -102,10 +102,12 @@ class Testbed:
     """version: the bluetoothd whose behaviour the stand-in follows ("5.82", "5.66").
     adapters: what bluetoothd has when the agent starts (names or dicts of
     FakeBluez.add_adapter arguments); bluez=False starts the agent with no
-    bluetoothd on the bus (then bed.bluez.start() brings it)."""
+    bluetoothd on the bus (then bed.bluez.start() brings it). bus_policy: extra
+    rules for the bus, such as fake_bluez.DENY_CALLS_TO_BLUEZ."""
 
-    def __init__(self, version="5.82", adapters=("hci0",), bluez=True):
+    def __init__(self, version="5.82", adapters=("hci0",), bluez=True, bus_policy=""):
         self.version = version
+        self.bus_policy = bus_policy
         self.adapters = adapters
         self.start_bluez = bluez
         self.agent = None
@@ -117,7 +119,7 @@ class Testbed:
             raise unittest.SkipTest("dbus-daemon is not installed")
         try:
             directory = self._stack.enter_context(tempfile.TemporaryDirectory(prefix="orbilatch-bluez-"))
-            self.bus = DBusDaemon(directory)
+            self.bus = DBusDaemon(directory, self.bus_policy)
             self._stack.callback(self.bus.stop)
             self.bluez = FakeBluez(self.bus.address, self.version)
             self._stack.callback(self.bluez.leave)
