@@ -669,6 +669,11 @@ class FakeBluez:
         self.conn.call_async(destination, path, interface, method, signature, args, reply, error,
                              timeout=timeout)
 
+    def client_on_bus(self, owner):
+        """Whether a registered client is still on the bus, as far as the
+        messages received so far tell."""
+        return owner in self._client_watches
+
     def _watch_client(self, owner):
         """Like bluetoothd, forget a client's registrations when it leaves the bus."""
         if owner in self._client_watches:
