@@ -486,6 +486,19 @@ class _NotifyLink:
                 del self.characteristic.links[key]
         return False
 
+    def pause(self):
+        """Stop reading, as a bluetoothd that cannot keep up: the
+        application's end fills until its writes fail with EAGAIN."""
+        if self._source is not None:
+            GLib.source_remove(self._source)
+            self._source = None
+
+    def resume(self):
+        if self.open and self._source is None:
+            self._source = GLib.unix_fd_add_full(
+                GLib.PRIORITY_DEFAULT, self.fd, GLib.IOCondition.IN | GLib.IOCondition.HUP | GLib.IOCondition.ERR,
+                self._ready)
+
     def close(self):
         """bluetoothd lets go of the socket: the application sees a hang-up."""
         if self._source is not None:

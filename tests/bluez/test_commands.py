@@ -1,10 +1,12 @@
 """Commands from the watch to the controller and acknowledgements back, through
 bluetoothd's WriteValue and the acquired notification socket."""
 
+import json
+import queue
 import time
 import unittest
 
-from bluez.fake_bluez import pump_for
+from bluez.fake_bluez import pump, pump_for
 from bluez.testbed import Testbed
 
 INVALID_LENGTH = "org.bluez.Error.InvalidValueLength"
@@ -117,6 +119,51 @@ class RefusedWritesTest(unittest.TestCase):
             for n in range(1, 11)])
         self.assertEqual(events[10], {"type": "malformed_command", "message": "BLE command rate limit exceeded"})
         bed.agent.assert_no_output()
+
+
+class BackPressureTest(unittest.TestCase):
+    def drain_events(self, agent, quiet=0.2):
+        """Every event written until the agent has been quiet for a while."""
+        events = []
+        deadline = time.monotonic() + quiet
+        while (remaining := deadline - time.monotonic()) > 0:
+            pump(min(remaining, 0.005))
+            try:
+                while (line := agent.stdout_lines.get_nowait()) is not None:
+                    events.append(json.loads(line))
+                    deadline = time.monotonic() + quiet
+            except queue.Empty:
+                pass
+        return events
+
+    def test_full_notification_socket_holds_the_frame_until_there_is_room(self):
+        with Testbed() as bed:
+            bed.expect_advertising()
+            watch = bed.connect_watch()
+            socket = watch.notify_socket()
+            socket.pause()
+
+            # Acknowledgements paced so that most delayed deliveries find a new
+            # frame, until the socket is full.
+            events, last_id = [], None
+            for n in range(5000):
+                last_id = f"b{n}"
+                bed.agent.send({"type": "command_acknowledgement", "commandId": last_id, "status": "executed",
+                                "protocolVersion": 2})
+                events += self.drain_events(bed.agent, quiet=0.001)
+                if {"type": "ack_notify_backpressure", "reason": "controller_ack"} in events:
+                    break
+            else:
+                self.fail("the notification socket never filled")
+            events += self.drain_events(bed.agent)
+            self.assertNotIn(last_id, [e.get("commandId") for e in events if e["type"] == "ack_notified"])
+
+            socket.resume()
+            frame = f"OL2|A|{last_id}|E"
+            bed.agent.expect_event({"type": "ack_notified", "frame": frame, "reason": "peripheral_ready"})
+            bed.wait_for(lambda: watch.notifications and watch.notifications[-1] == frame.encode(),
+                         "the pending frame to reach the watch")
+            bed.agent.assert_no_output()
 
 
 if __name__ == "__main__":
