@@ -25,10 +25,7 @@ import vm  # noqa: E402
 SKIP = 77
 
 BOOTS = {
-    # A watch with a 20-byte ATT payload, as small watches have: every frame
-    # fits, one byte more does not.
     "commands": {
-        "exchange_mtu": 23,
         "scenarios": [
             "commands:typical_exchange",
             "commands:every_command_letter",
@@ -79,7 +76,7 @@ def boot_once(args, boot, root, attempt):
     results_dir.mkdir(parents=True)
     shutil.copy2(args.agent, results_dir / "orbilatch-agent")
     plan = {"scenarios": boot["scenarios"], "controllers": 4,
-            "exchange_mtu": boot.get("exchange_mtu"), "scenario_timeout": args.scenario_timeout}
+            "scenario_timeout": args.scenario_timeout}
     (results_dir / "plan.json").write_text(json.dumps(plan))
     machine = vm.Vm(args.work, root, results_dir, results_dir / "console.log",
                     modules_share=args.stack == "debian13")
@@ -107,6 +104,8 @@ def main():
     parser.add_argument("--boot-timeout", type=float, default=900)
     parser.add_argument("--scenario-timeout", type=float, default=240)
     parser.add_argument("--verbose", action="store_true", help="show the guest's progress lines")
+    parser.add_argument("--only", action="append", default=[], metavar="SCENARIO",
+                        help="run only these scenarios of the boot (for working on one)")
     args = parser.parse_args()
 
     reason = qemu_startable()
@@ -115,7 +114,9 @@ def main():
         return SKIP
     Path(args.work).mkdir(parents=True, exist_ok=True)
     root = "/" if args.stack == "debian12" else vm.build_trixie_tree(args.work, log)
-    boot = BOOTS[args.boot]
+    boot = dict(BOOTS[args.boot])
+    if args.only:
+        boot["scenarios"] = [s for s in boot["scenarios"] if s.split(":")[1] in args.only]
 
     attempt = 0
     bug_retried = False

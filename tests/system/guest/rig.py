@@ -69,6 +69,10 @@ def _compact(event):
     return json.dumps(event, separators=(",", ":"), ensure_ascii=False).replace("/", "\\/")
 
 
+class AgentClosed(AssertionError):
+    pass
+
+
 class Agent:
     """The agent binary with pipes on its three streams. Waiting for its
     output never blocks the event loop, so the watches keep running."""
@@ -104,8 +108,8 @@ class Agent:
         except Exception:
             raise AssertionError(f"no event line within {timeout:.0f} s") from None
         if line is None:
-            raise AssertionError(f"the agent closed its standard output "
-                                 f"(exit status {self.process.process.poll()})")
+            raise AgentClosed(f"the agent closed its standard output "
+                              f"(exit status {self.process.process.poll()})")
         return line
 
     async def expect(self, *expected, timeout=20.0):
@@ -150,6 +154,15 @@ class Agent:
         status = await asyncio.to_thread(self.process.wait_exit, timeout)
         self._note(f"exited with status {status}")
         return status
+
+    async def remaining_events(self):
+        """After the exit: every event line not read yet."""
+        events = []
+        while True:
+            try:
+                events.append(await self.next_event(timeout=5))
+            except AgentClosed:
+                return events
 
     def drain_stderr(self):
         lines = []

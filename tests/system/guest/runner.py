@@ -3,7 +3,7 @@ the scenarios that plan.json in the results folder names, one after the
 other in this boot, writing results.json after each.
 
 plan.json:    {"scenarios": ["module:function", ...], "controllers": 4,
-               "exchange_mtu": null, "scenario_timeout": 240}
+               "scenario_timeout": 240}
 results.json: {"bluez": "5.66", "stack": "up" | "not-up" | "failed", "stack_ready_at": s,
                "scenarios": [{"name", "status": "pass" | "fail" | "error", "seconds",
                               "detail", "notes"}], "kernel_bug": text or null}
@@ -60,8 +60,7 @@ def main(results_dir):
 
     results["bluez"] = bluez_version()
     mark(f"guest up at {uptime():.1f} s; bluetoothd {results['bluez']}")
-    stack = Stack(results_dir, controllers=plan.get("controllers", 4),
-                  exchange_mtu=plan.get("exchange_mtu"), log=mark)
+    stack = Stack(results_dir, controllers=plan.get("controllers", 4), log=mark)
     try:
         stack.start()
     except StackNotUp as error:

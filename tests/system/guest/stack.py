@@ -44,10 +44,9 @@ def bluez_version():
 
 
 class Stack:
-    def __init__(self, results_dir, controllers=4, exchange_mtu=None, log=print):
+    def __init__(self, results_dir, controllers=4, log=print):
         self.results_dir = Path(results_dir)
         self.controllers = controllers
-        self.exchange_mtu = exchange_mtu
         self.log = log
         self.btvirt = None
         self.bluetoothd = None
@@ -96,10 +95,7 @@ class Stack:
         self.conf.parent.mkdir(parents=True, exist_ok=True)
         # One ATT channel: with EATT's three, two emulated controllers under one
         # bluetoothd lose the link right after service discovery.
-        lines = ["[General]", "", "[GATT]", "Channels = 1"]
-        if self.exchange_mtu:
-            lines.append(f"ExchangeMTU = {self.exchange_mtu}")
-        self.conf.write_text("\n".join(lines) + "\n")
+        self.conf.write_text("[GATT]\nChannels = 1\n")
 
     def _start_btvirt(self, attempt):
         log = open(self.results_dir / f"btvirt-{attempt}.log", "wb")
