@@ -7,7 +7,7 @@ import time
 import unittest
 
 from bluez.fake_bluez import pump, pump_for
-from bluez.testbed import Testbed
+from bluez.testbed import CONNECTED, DISCONNECTED, WATCH_CONNECTED, WATCH_DISCONNECTED, Testbed
 
 INVALID_LENGTH = "org.bluez.Error.InvalidValueLength"
 FAILED = "org.bluez.Error.Failed"
@@ -136,27 +136,31 @@ class BackPressureTest(unittest.TestCase):
                 pass
         return events
 
+    def fill_socket(self, bed, watch):
+        """Stall bluetoothd's reading and send acknowledgements, paced so that
+        most delayed deliveries find a new frame, until the socket is full.
+        Returns the commandId of the frame left pending."""
+        socket = watch.notify_socket()
+        socket.pause()
+        events = []
+        for n in range(5000):
+            last_id = f"b{n}"
+            bed.agent.send({"type": "command_acknowledgement", "commandId": last_id, "status": "executed",
+                            "protocolVersion": 2})
+            events += self.drain_events(bed.agent, quiet=0.001)
+            if {"type": "ack_notify_backpressure", "reason": "controller_ack"} in events:
+                break
+        else:
+            self.fail("the notification socket never filled")
+        events += self.drain_events(bed.agent)
+        self.assertNotIn(last_id, [e.get("commandId") for e in events if e["type"] == "ack_notified"])
+        return socket, last_id
+
     def test_full_notification_socket_holds_the_frame_until_there_is_room(self):
         with Testbed() as bed:
             bed.expect_advertising()
             watch = bed.connect_watch()
-            socket = watch.notify_socket()
-            socket.pause()
-
-            # Acknowledgements paced so that most delayed deliveries find a new
-            # frame, until the socket is full.
-            events, last_id = [], None
-            for n in range(5000):
-                last_id = f"b{n}"
-                bed.agent.send({"type": "command_acknowledgement", "commandId": last_id, "status": "executed",
-                                "protocolVersion": 2})
-                events += self.drain_events(bed.agent, quiet=0.001)
-                if {"type": "ack_notify_backpressure", "reason": "controller_ack"} in events:
-                    break
-            else:
-                self.fail("the notification socket never filled")
-            events += self.drain_events(bed.agent)
-            self.assertNotIn(last_id, [e.get("commandId") for e in events if e["type"] == "ack_notified"])
+            socket, last_id = self.fill_socket(bed, watch)
 
             socket.resume()
             frame = f"OL2|A|{last_id}|E"
@@ -165,6 +169,26 @@ class BackPressureTest(unittest.TestCase):
                          "the pending frame to reach the watch")
             bed.agent.assert_no_output()
 
+    def test_frame_pending_when_the_watch_leaves_goes_to_the_next_watch(self):
+        with Testbed() as bed:
+            bed.expect_advertising()
+            watch = bed.connect_watch("AA:BB:CC:DD:EE:01")
+            _, last_id = self.fill_socket(bed, watch)
+
+            watch.disconnect()
+            bed.agent.expect_event({"type": "ack_pending_on_disconnect"})
+            bed.agent.expect_event(WATCH_DISCONNECTED)
+            bed.agent.expect_event(DISCONNECTED)
+            bed.expect_advertising()
+
+            other = bed.central("AA:BB:CC:DD:EE:02")
+            self.assertIsNone(other.subscribe())
+            bed.agent.expect_event(WATCH_CONNECTED)
+            bed.agent.expect_event(CONNECTED)
+            frame = f"OL2|A|{last_id}|E"
+            bed.agent.expect_event({"type": "ack_notified", "frame": frame, "reason": "subscribe"})
+            self.assertEqual(other.notification(), frame.encode())
+            bed.agent.assert_no_output()
 
 if __name__ == "__main__":
     unittest.main()
