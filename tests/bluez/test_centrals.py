@@ -141,5 +141,20 @@ class BondedWatchTest(unittest.TestCase):
             self.assertTrue(bed.hci0.advertising)
 
 
+    def test_bonded_watch_that_unsubscribed_before_leaving_is_not_a_watch_when_it_reconnects(self):
+        for version in ("5.82", "5.66"):
+            with self.subTest(version=version), Testbed(version) as bed:
+                bed.expect_advertising()
+                watch = bed.connect_watch(bonded=True)
+                watch.unsubscribe()
+                bed.agent.expect_event(WATCH_DISCONNECTED)
+                bed.agent.expect_event(DISCONNECTED)
+                bed.expect_advertising()
+                watch.disconnect()
+                watch.reconnect()
+                bed.agent.assert_no_output()
+                self.assertTrue(bed.hci0.advertising)
+
+
 if __name__ == "__main__":
     unittest.main()
