@@ -535,7 +535,6 @@ class FakeBluez:
         self.adapters = {}
         self._client_watches = {}
         self._generation = 0
-        self._pending_calls = 0
 
     @property
     def per_device_notify(self):
@@ -663,10 +662,8 @@ class FakeBluez:
         """An asynchronous call to an application; stale answers (from before
         we left the bus) are dropped."""
         generation = self._generation
-        self._pending_calls += 1
 
         def reply(*values):
-            self._pending_calls -= 1
             if generation == self._generation:
                 on_reply(*values)
             else:
@@ -675,7 +672,6 @@ class FakeBluez:
                         os.close(value.take())
 
         def error(exception):
-            self._pending_calls -= 1
             if generation == self._generation:
                 on_error(DBusError.from_exception(exception))
 

@@ -4,7 +4,7 @@ and centrals that are refused."""
 import re
 import unittest
 
-from bluez.testbed import ADVERTISING, CONNECTED, DISCONNECTED, WATCH_CONNECTED, WATCH_DISCONNECTED, Testbed
+from bluez.testbed import CONNECTED, DISCONNECTED, WATCH_CONNECTED, WATCH_DISCONNECTED, Testbed
 
 REJECTION = re.compile(r"Rejecting additional central "
                        r"([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}); spike allows one watch")
