@@ -571,15 +571,15 @@ class FakeBluez:
         self.conn.add_signal_receiver(
             self._client_interfaces_removed, signal_name="InterfacesRemoved", dbus_interface=OBJECT_MANAGER,
             path_keyword="path", sender_keyword="sender")
-        specs = [a if isinstance(a, dict) else {"name": a} for a in adapters]
+        adapter_args = [a if isinstance(a, dict) else {"name": a} for a in adapters]
         if order == "objects_first":
-            for spec in specs:
-                self.add_adapter(**{"advertising_manager": True, **spec})
+            for args in adapter_args:
+                self.add_adapter(**{"advertising_manager": True, **args})
             self._own_name()
         elif order == "name_first":
             self._own_name()
-            for spec in specs:
-                self.add_adapter(**spec)
+            for args in adapter_args:
+                self.add_adapter(**args)
         else:
             raise ValueError(order)
         return self
