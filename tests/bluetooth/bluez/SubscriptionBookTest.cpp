@@ -1,0 +1,100 @@
+#include "bluetooth/bluez/SubscriptionBook.h"
+
+#include <gtest/gtest.h>
+
+namespace orbilatch::bluetooth::bluez {
+namespace {
+
+using HangUp = SubscriptionBook::HangUp;
+using Uuids = std::vector<Uuid>;
+
+const Uuid acknowledgement = *Uuid::parse("5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003");
+const std::string watch = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_01";
+const std::string other = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_02";
+
+class SubscriptionBookTest : public ::testing::Test {
+protected:
+    SubscriptionBookTest() { book.subscribed(watch, acknowledgement); }
+
+    SubscriptionBook book;
+};
+
+TEST_F(SubscriptionBookTest, ReportsAnUnbondedDepartureOnceWhicheverSignalComesFirst) {
+    EXPECT_EQ(book.hungUp(watch, acknowledgement, false), HangUp::report);
+    EXPECT_EQ(book.disconnected(watch, false), Uuids{});
+
+    book.subscribed(watch, acknowledgement);
+    EXPECT_EQ(book.disconnected(watch, false), Uuids{acknowledgement});
+    EXPECT_EQ(book.hungUp(watch, acknowledgement, false), HangUp::ignore);
+    EXPECT_FALSE(book.isSubscribed(watch, acknowledgement));
+}
+
+TEST_F(SubscriptionBookTest, ForgetsAnUnbondedCentralWhenItDisconnects) {
+    book.disconnected(watch, false);
+    EXPECT_EQ(book.reconnected(watch), Uuids{});
+}
+
+TEST_F(SubscriptionBookTest, ResubscribesABondedCentralThatLeftWhileSubscribed) {
+    EXPECT_EQ(book.disconnected(watch, true), Uuids{acknowledgement});
+    EXPECT_FALSE(book.isSubscribed(watch, acknowledgement));
+    EXPECT_EQ(book.hungUp(watch, acknowledgement, false), HangUp::ignore);
+
+    EXPECT_EQ(book.reconnected(watch), Uuids{acknowledgement});
+    EXPECT_TRUE(book.isSubscribed(watch, acknowledgement));
+    EXPECT_EQ(book.reconnected(watch), Uuids{});
+}
+
+TEST_F(SubscriptionBookTest, AsksAboutABondedCentralThatHangsUpWhileConnected) {
+    EXPECT_EQ(book.hungUp(watch, acknowledgement, true), HangUp::askWhetherConnected);
+    EXPECT_FALSE(book.isSubscribed(watch, acknowledgement));
+}
+
+TEST_F(SubscriptionBookTest, EndsTheSubscriptionWhenTheBondedCentralIsStillConnected) {
+    book.hungUp(watch, acknowledgement, true);
+    EXPECT_TRUE(book.stillConnected(watch, acknowledgement));
+
+    EXPECT_EQ(book.disconnected(watch, true), Uuids{});
+    EXPECT_EQ(book.reconnected(watch), Uuids{});
+}
+
+TEST_F(SubscriptionBookTest, KeepsTheSubscriptionWhenTheHangUpWasTheDisconnection) {
+    book.hungUp(watch, acknowledgement, true);
+    EXPECT_EQ(book.disconnected(watch, true), Uuids{acknowledgement});
+    EXPECT_FALSE(book.stillConnected(watch, acknowledgement));
+
+    EXPECT_EQ(book.reconnected(watch), Uuids{acknowledgement});
+}
+
+TEST_F(SubscriptionBookTest, IgnoresCentralsThatNeverSubscribed) {
+    EXPECT_EQ(book.hungUp(other, acknowledgement, false), HangUp::ignore);
+    EXPECT_EQ(book.disconnected(other, true), Uuids{});
+    EXPECT_EQ(book.reconnected(other), Uuids{});
+    EXPECT_EQ(book.forget(other), Uuids{});
+}
+
+TEST_F(SubscriptionBookTest, ForgettingReportsOnlySubscriptionsStillStanding) {
+    book.subscribed(other, acknowledgement);
+    book.disconnected(other, true);
+    EXPECT_EQ(book.forget(other), Uuids{});
+    EXPECT_EQ(book.reconnected(other), Uuids{});
+
+    EXPECT_EQ(book.forget(watch), Uuids{acknowledgement});
+    EXPECT_EQ(book.forget(watch), Uuids{});
+}
+
+TEST_F(SubscriptionBookTest, ForgettingEverythingReportsSubscribedAndHangingUpCentrals) {
+    book.hungUp(watch, acknowledgement, true);
+    book.subscribed(other, acknowledgement);
+    const std::string away = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_03";
+    book.subscribed(away, acknowledgement);
+    book.disconnected(away, true);
+
+    const auto ended = book.forgetAll();
+    ASSERT_EQ(ended.size(), 2u);
+    EXPECT_EQ(ended[0].first, watch);
+    EXPECT_EQ(ended[1].first, other);
+    EXPECT_EQ(book.reconnected(away), Uuids{});
+}
+
+}  // namespace
+}  // namespace orbilatch::bluetooth::bluez
