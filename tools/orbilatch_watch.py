@@ -109,9 +109,10 @@ class Watch:
     """One central on one adapter. `log` receives a line for everything the
     watch does and sees; `events` keeps them as dicts for tests."""
 
-    def __init__(self, adapter="hci1", name=AGENT_NAME, log=None):
+    def __init__(self, adapter="hci1", name=AGENT_NAME, service_uuid=SERVICE_UUID, log=None):
         self.adapter = adapter
         self.name = name
+        self.service_uuid = service_uuid.lower()
         self.log = log or (lambda line: None)
         self.client = None
         self.device = None
@@ -126,7 +127,8 @@ class Watch:
     # -- finding and connecting ----------------------------------------
 
     async def find(self, timeout=60.0, rescan_every=8.0, on_scanning=None):
-        """Scans until a device advertising the name is seen. The scan is
+        """Scans until a device advertising the name or the service is seen
+        (the name travels in the scan response, which not every scan gets). The scan is
         restarted now and then: a controller that missed the advertisement
         reports it again when scanning is switched on anew.
 
@@ -136,7 +138,7 @@ class Watch:
 
         def detected(device, advertisement):
             name = advertisement.local_name or device.name
-            if name == self.name or SERVICE_UUID in [u.lower() for u in advertisement.service_uuids]:
+            if name == self.name or self.service_uuid in [u.lower() for u in advertisement.service_uuids]:
                 seen["device"] = device
                 found.set()
 
@@ -234,6 +236,13 @@ class Watch:
         except (asyncio.TimeoutError, EOFError, BleakError):
             pass
         self._record("disconnected")
+
+    def forget(self):
+        """Drops the connection without a word to bluetoothd: for when
+        bluetoothd itself went away and took the connection with it."""
+        self.client = None
+        self.device = None
+        self._record("forgotten")
 
     # -- commands and acknowledgements ----------------------------------
 

@@ -201,6 +201,7 @@ class Rig:
         self.agents = []
         self.watches = []
         self.transcript = self.results_dir / f"{scenario}.log"
+        self.tools = Path(__file__).resolve().parents[3] / "tools"
 
     def log(self, source, text):
         line = f"{self.scenario} {source}: {text}"
@@ -218,8 +219,12 @@ class Rig:
         self.agents.append(agent)
         return agent
 
-    def watch(self, adapter="hci1"):
-        watch = Watch(adapter=adapter, log=lambda text: self.log(f"watch {adapter}", text))
+    def watch(self, adapter="hci1", looks_for=None):
+        """A watch looking for the agent, or a central looking for the
+        (name, service UUID) of another peripheral."""
+        label = f"watch {adapter}" if looks_for is None else f"central {adapter}"
+        target = {} if looks_for is None else {"name": looks_for[0], "service_uuid": looks_for[1]}
+        watch = Watch(adapter=adapter, log=lambda text: self.log(label, text), **target)
         self.watches.append(watch)
         return watch
 
@@ -271,3 +276,92 @@ def forget_devices(controllers):
         bus.close()
     except dbus.exceptions.DBusException:
         pass
+
+
+# -- helpers on bluetoothd's D-Bus API -----------------------------------
+
+from dbus_fast import BusType  # noqa: E402
+from dbus_fast.aio import MessageBus  # noqa: E402
+from dbus_fast.service import PropertyAccess, ServiceInterface, dbus_property, method  # noqa: E402
+
+
+class _Advertisement(ServiceInterface):
+    def __init__(self, name, service_uuid):
+        super().__init__("org.bluez.LEAdvertisement1")
+        self.local_name = name  # not "name": that is the interface's
+        self.service_uuid = service_uuid
+
+    @method()
+    def Release(self):
+        pass
+
+    @dbus_property(access=PropertyAccess.READ)
+    def Type(self) -> "s":
+        return "peripheral"
+
+    @dbus_property(access=PropertyAccess.READ)
+    def LocalName(self) -> "s":
+        return self.local_name
+
+    @dbus_property(access=PropertyAccess.READ)
+    def ServiceUUIDs(self) -> "as":
+        return [self.service_uuid]
+
+    @dbus_property(access=PropertyAccess.READ)
+    def Discoverable(self) -> "b":
+        return True
+
+
+class _PairingAgent(ServiceInterface):
+    """Accepts every request: a NoInputNoOutput desktop pairs Just Works."""
+
+    def __init__(self):
+        super().__init__("org.bluez.Agent1")
+
+    @method()
+    def Release(self):
+        pass
+
+    @method()
+    def RequestConfirmation(self, device: "o", passkey: "u"):
+        pass
+
+    @method()
+    def RequestAuthorization(self, device: "o"):
+        pass
+
+    @method()
+    def AuthorizeService(self, device: "o", uuid: "s"):
+        pass
+
+    @method()
+    def Cancel(self):
+        pass
+
+
+async def _interface(bus, path, name):
+    introspection = await bus.introspect("org.bluez", path)
+    return bus.get_proxy_object("org.bluez", path, introspection).get_interface(name)
+
+
+async def advertise_dummy(adapter, name, service_uuid):
+    """A connectable advertisement on another controller. Returns the bus
+    holding it; disconnecting the bus withdraws it."""
+    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
+    path = "/orbilatch/test/dummy"
+    bus.export(path, _Advertisement(name, service_uuid))
+    manager = await _interface(bus, f"/org/bluez/{adapter}", "org.bluez.LEAdvertisingManager1")
+    await manager.call_register_advertisement(path, {})
+    return bus
+
+
+async def register_pairing_agent():
+    """The default pairing agent of bluetoothd, as a desktop session has one.
+    Returns the bus holding it."""
+    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
+    path = "/orbilatch/test/agent"
+    bus.export(path, _PairingAgent())
+    manager = await _interface(bus, "/org/bluez", "org.bluez.AgentManager1")
+    await manager.call_register_agent(path, "NoInputNoOutput")
+    await manager.call_request_default_agent(path)
+    return bus
