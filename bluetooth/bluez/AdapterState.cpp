@@ -3,6 +3,15 @@
 #include <algorithm>
 
 namespace orbilatch::bluetooth::bluez {
+namespace {
+
+// Puts hci2 before hci10.
+bool pathPrecedes(const std::string& left, const std::string& right) {
+    if (left.size() != right.size()) return left.size() < right.size();
+    return left < right;
+}
+
+}  // namespace
 
 std::optional<ManagerState> deriveState(BluezLink link, const std::optional<AdapterFacts>& adapter) {
     switch (link) {
@@ -32,11 +41,6 @@ std::optional<ManagerState> StateReporter::report(std::optional<ManagerState> de
     reportedAny_ = true;
     current_ = *derived;
     return derived;
-}
-
-bool pathPrecedes(const std::string& left, const std::string& right) {
-    if (left.size() != right.size()) return left.size() < right.size();
-    return left < right;
 }
 
 std::optional<std::string> chooseAdapter(const std::vector<std::string>& adapterPaths,

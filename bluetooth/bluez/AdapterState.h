@@ -43,9 +43,6 @@ private:
     bool reportedAny_ = false;
 };
 
-// Object paths in the order that puts hci2 before hci10.
-bool pathPrecedes(const std::string& left, const std::string& right);
-
 // The adapter to use: the current one while it exists, else the lowest path.
 std::optional<std::string> chooseAdapter(const std::vector<std::string>& adapterPaths,
                                          const std::optional<std::string>& current);

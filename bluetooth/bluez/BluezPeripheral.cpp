@@ -42,7 +42,8 @@ void reply(sd_bus_message* call, const WriteReply& answer) {
 
 template <typename Registrations, typename Registration>
 auto findRegistration(Registrations& registrations, const Registration* wanted) {
-    return std::ranges::find_if(registrations, [wanted](const auto& registration) { return registration.get() == wanted; });
+    return std::ranges::find_if(registrations,
+                                [wanted](const auto& registration) { return registration.get() == wanted; });
 }
 
 }  // namespace
@@ -202,8 +203,8 @@ bool BluezPeripheral::updateValue(std::span<const std::uint8_t> value, const Mut
 bool BluezPeripheral::announce(std::span<const std::uint8_t> value, const Uuid& characteristic) {
     for (auto registration = services_.rbegin(); registration != services_.rend(); ++registration) {
         const auto& application = (*registration)->exported;
-        if ((*registration)->stage == Stage::registered && application && application->hasCharacteristic(characteristic))
-            return application->announceValue(characteristic, value);
+        if ((*registration)->stage != Stage::registered || !application) continue;
+        if (application->hasCharacteristic(characteristic)) return application->announceValue(characteristic, value);
     }
     return false;
 }
@@ -246,7 +247,8 @@ void BluezPeripheral::deviceConnectionChanged(const std::string& device, bool co
         const std::vector<Uuid> resumed = subscriptions_.reconnected(device);
         if (resumed.empty()) return;
         const Central central = centralFor(device);
-        for (const Uuid& characteristic : resumed) delegate_.didSubscribeToCharacteristic(*this, central, characteristic);
+        for (const Uuid& characteristic : resumed)
+            delegate_.didSubscribeToCharacteristic(*this, central, characteristic);
         return;
     }
     const auto facts = watcher_->objects().device(device);

@@ -150,16 +150,19 @@ int GattApplication::exportObjects() {
     return 0;
 }
 
-bool GattApplication::hasCharacteristic(const Uuid& uuid) const {
-    return std::ranges::any_of(characteristics_, [&](const auto& characteristic) { return characteristic->uuid == uuid; });
+GattApplication::Characteristic* GattApplication::find(const Uuid& uuid) const {
+    const auto found = std::ranges::find_if(characteristics_, [&](const auto& entry) { return entry->uuid == uuid; });
+    return found == characteristics_.end() ? nullptr : found->get();
 }
 
+bool GattApplication::hasCharacteristic(const Uuid& uuid) const { return find(uuid) != nullptr; }
+
 bool GattApplication::announceValue(const Uuid& uuid, std::span<const std::uint8_t> value) {
-    const auto found =
-        std::ranges::find_if(characteristics_, [&](const auto& characteristic) { return characteristic->uuid == uuid; });
-    if (found == characteristics_.end()) return false;
-    (*found)->value.assign(value.begin(), value.end());
-    return sd_bus_emit_properties_changed(bus_, (*found)->path.c_str(), characteristicInterface, "Value", nullptr) >= 0;
+    Characteristic* characteristic = find(uuid);
+    if (!characteristic) return false;
+    characteristic->value.assign(value.begin(), value.end());
+    return sd_bus_emit_properties_changed(bus_, characteristic->path.c_str(), characteristicInterface, "Value",
+                                          nullptr) >= 0;
 }
 
 }  // namespace orbilatch::bluetooth::bluez

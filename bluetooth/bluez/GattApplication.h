@@ -30,7 +30,6 @@ public:
     static std::unique_ptr<GattApplication> exportService(sd_bus* bus, std::string root,
                                                           const MutableService& service, Handler& handler);
 
-    const std::string& root() const { return root_; }
     const MutableService& service() const { return service_; }
     bool hasCharacteristic(const Uuid& uuid) const;
 
@@ -50,6 +49,7 @@ public:
 private:
     GattApplication(sd_bus* bus, std::string root, const MutableService& service, Handler& handler);
     int exportObjects();
+    Characteristic* find(const Uuid& uuid) const;
 
     friend struct GattVtables;
 

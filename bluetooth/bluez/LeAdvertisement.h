@@ -20,8 +20,6 @@ public:
                                                                 const AdvertisementData& data,
                                                                 std::function<void()> onRelease);
 
-    const std::string& path() const { return path_; }
-
 private:
     LeAdvertisement(std::string path, const AdvertisementData& data, std::function<void()> onRelease);
 
