@@ -19,6 +19,7 @@ import shutil
 import subprocess
 import threading
 import time
+import urllib.parse
 from pathlib import Path
 
 SOURCE_DIR = Path(__file__).resolve().parents[2]
@@ -151,13 +152,7 @@ def build_trixie_tree(work_dir, log):
     if result.returncode != 0:
         tail = "\n".join(result.stdout.splitlines()[-20:])
         raise RuntimeError(f"debootstrap failed with status {result.returncode}:\n{tail}")
-    for leftover in ["etc/apt/sources.list", "etc/apt/sources.list.d", "var/lib/apt/lists",
-                     "var/log/bootstrap.log", "debootstrap", "var/cache/apt"]:
-        path = tree / leftover
-        if path.is_dir() and not path.is_symlink():
-            shutil.rmtree(path)
-        elif path.exists() or path.is_symlink():
-            path.unlink()
+    _forget_mirror(tree)
     (tree / "var/lib/apt/lists").mkdir(parents=True)
     # The guest mounts the host's modules here and writes nowhere in the tree.
     (tree / "usr/lib/modules").mkdir(parents=True, exist_ok=True)
@@ -168,6 +163,33 @@ def build_trixie_tree(work_dir, log):
     stamp.write_text(f"built in {time.monotonic() - started:.0f} s\n")
     log(f"Debian 13 tree ready in {time.monotonic() - started:.0f} s")
     return tree
+
+
+def _forget_mirror(tree):
+    """Deletes every file of the tree that names the mirror debootstrap used
+    (apt's sources, its package lists, debootstrap's log, and the odd shipped
+    example), and apt's caches: the guest never installs anything."""
+    hosts = set()
+    sources = tree / "etc/apt/sources.list"
+    if sources.exists():
+        for line in sources.read_text().splitlines():
+            words = line.split()
+            if len(words) > 1 and words[0] == "deb":
+                host = urllib.parse.urlsplit(words[1]).hostname
+                if host:
+                    hosts.add(host)
+    for leftover in ["etc/apt/sources.list", "etc/apt/sources.list.d", "var/lib/apt/lists",
+                     "var/cache/apt", "var/log/bootstrap.log", "debootstrap"]:
+        path = tree / leftover
+        if path.is_dir() and not path.is_symlink():
+            shutil.rmtree(path)
+        elif path.exists() or path.is_symlink():
+            path.unlink()
+    for host in hosts:
+        found = subprocess.run(["grep", "-rlIFZ", "--devices=skip", "--", host, str(tree)],
+                               capture_output=True).stdout
+        for name in filter(None, found.split(b"\0")):
+            os.unlink(name)
 
 
 class Vm:

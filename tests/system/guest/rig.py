@@ -10,16 +10,13 @@ controller runs it, virtual watches on the other controllers, and the stack.
 
 import asyncio
 import json
-import os
 import re
-import subprocess
-import sys
 import time
 from pathlib import Path
 
 from stack import controller_address
 import support.agent as agent_support
-from orbilatch_watch import Watch, WatchError
+from orbilatch_watch import Watch
 
 
 def state(state_name, message=None):
@@ -33,6 +30,8 @@ ADVERTISING = state("advertising")
 CONNECTED = state("connected")
 DISCONNECTED = state("disconnected")
 RESETTING = state("disconnected", "Bluetooth manager resetting")
+POWERED_OFF = state("powered_off")
+UNKNOWN = state("unavailable", "Bluetooth state unknown")
 SHUTDOWN = state("disconnected", "shutdown")
 WATCH_CONNECTED = {"type": "watch_connected"}
 WATCH_DISCONNECTED = {"type": "watch_disconnected"}

@@ -5,7 +5,7 @@ the watch saw (ATT results and notified frames)."""
 import asyncio
 import time
 
-from rig import (ADVERTISING, CONNECTED, DISCONNECTED, SHUTDOWN, WATCH_CONNECTED,
+from rig import (CONNECTED, DISCONNECTED, SHUTDOWN, WATCH_CONNECTED,
                  WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, malformed,
                  received)
 
