@@ -89,7 +89,7 @@ void BluezPeripheral::addService(const MutableService& service) {
         runSoon([this, service, error] { delegate_.didAddService(*this, service, error); });
         return;
     }
-    MessagePtr call = newManagerCall(gattManager, "RegisterApplication", registration->path);
+    MessagePtr call = newRegistrationCall(gattManager, "RegisterApplication", registration->path);
     if (!call) return;
     ServiceRegistration* pending = registration.get();
     // bluetoothd reads our objects with GetManagedObjects before it answers,
@@ -132,7 +132,7 @@ void BluezPeripheral::startAdvertising(const AdvertisementData& data) {
         runSoon([this, error] { delegate_.didStartAdvertising(*this, error); });
         return;
     }
-    MessagePtr call = newManagerCall(advertisingManager, "RegisterAdvertisement", registration->path);
+    MessagePtr call = newRegistrationCall(advertisingManager, "RegisterAdvertisement", registration->path);
     if (!call) return;
     registration->call = callAsync(bus_.get(), call.get(), [this, pending](sd_bus_message* answer) {
         advertisementRegistrationAnswered(pending, answer);
@@ -347,18 +347,22 @@ bool BluezPeripheral::bluetoothdReady() const {
     return watcher_ && deriveState(watcher_->link(), watcher_->adapterFacts()) == ManagerState::poweredOn;
 }
 
-MessagePtr BluezPeripheral::newManagerCall(const char* interface, const char* member, const std::string& objectPath) {
+MessagePtr BluezPeripheral::newManagerCall(const char* interface, const char* member) {
     if (!watcher_ || !watcher_->adapter()) return nullptr;
-    MessagePtr call = newCallWithoutAutoStart(bus_.get(), bluezName, watcher_->adapter()->c_str(), interface, member);
-    if (!call) return nullptr;
-    const bool registering = std::strncmp(member, "Register", 8) == 0;
-    const int r = registering ? sd_bus_message_append(call.get(), "oa{sv}", objectPath.c_str(), 0)
-                              : sd_bus_message_append(call.get(), "o", objectPath.c_str());
-    return r < 0 ? nullptr : std::move(call);
+    return newCallWithoutAutoStart(bus_.get(), bluezName, watcher_->adapter()->c_str(), interface, member);
+}
+
+MessagePtr BluezPeripheral::newRegistrationCall(const char* interface, const char* member,
+                                                const std::string& objectPath) {
+    MessagePtr call = newManagerCall(interface, member);
+    if (!call || sd_bus_message_append(call.get(), "oa{sv}", objectPath.c_str(), 0) < 0) return nullptr;
+    return call;
 }
 
 void BluezPeripheral::unregister(const char* interface, const char* member, const std::string& objectPath) {
-    if (MessagePtr call = newManagerCall(interface, member, objectPath)) sendWithoutReply(bus_.get(), call.get());
+    MessagePtr call = newManagerCall(interface, member);
+    if (call && sd_bus_message_append(call.get(), "o", objectPath.c_str()) >= 0)
+        sendWithoutReply(bus_.get(), call.get());
 }
 
 Central BluezPeripheral::centralFor(const std::string& devicePath) {

@@ -72,7 +72,8 @@ private:
     void connectionAnswered(const std::string& device, const Uuid& characteristic, sd_bus_message* answer);
 
     bool bluetoothdReady() const;
-    MessagePtr newManagerCall(const char* interface, const char* member, const std::string& objectPath);
+    MessagePtr newManagerCall(const char* interface, const char* member);
+    MessagePtr newRegistrationCall(const char* interface, const char* member, const std::string& objectPath);
     void unregister(const char* interface, const char* member, const std::string& objectPath);
     void serviceRegistrationAnswered(ServiceRegistration* registration, sd_bus_message* reply);
     void advertisementRegistrationAnswered(AdvertisementRegistration* registration, sd_bus_message* reply);
