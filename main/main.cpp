@@ -40,7 +40,10 @@ int main() {
         },
         bluetooth::bluez::makeBluezPeripheralManagerFactory(loop.handle()));
 
-    StdinReader reader([&](std::string line) {
+    // Let go of at once: the reader thread runs until the process exits, and a
+    // thread that ended with its input must not wait for a join that exit()
+    // never does.
+    StdinReader([&](std::string line) {
         loop.post([&peripheral, line = std::move(line)] { peripheral.handleInputLine(line); });
     });
     loop.onTerminationSignals([&] { peripheral.shutdown(); });
