@@ -101,7 +101,7 @@ def main():
     parser.add_argument("--boot", choices=sorted(BOOTS), required=True)
     parser.add_argument("--agent", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--boot-timeout", type=float, default=900)
+    parser.add_argument("--boot-timeout", type=float, default=480)
     parser.add_argument("--scenario-timeout", type=float, default=240)
     parser.add_argument("--verbose", action="store_true", help="show the guest's progress lines")
     parser.add_argument("--only", action="append", default=[], metavar="SCENARIO",
