@@ -192,17 +192,10 @@ class Watch:
         self.client = BleakClient(self.device, adapter=self.adapter, timeout=timeout,
                                   disconnected_callback=self._disconnected)
         await self.client.connect(timeout=timeout)
-        self._record("connected", address=self.device.address, mtu=self.mtu)
+        self._record("connected", address=self.device.address)
 
     def _disconnected(self, client):
         self._record("link_lost")
-
-    @property
-    def mtu(self):
-        try:
-            return self.client.mtu_size
-        except Exception:
-            return None
 
     async def pair(self):
         """Pairs (and so bonds) with the agent's machine. Its side needs a
