@@ -9,8 +9,10 @@
 
 namespace orbilatch::bluetooth::bluez {
 
+// No flush: it could block on a bus that stopped reading, and bluetoothd drops
+// a departed client's registrations by itself.
 struct BusCloser {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+    void operator()(sd_bus* bus) const { sd_bus_close_unref(bus); }
 };
 struct SlotReleaser {
     void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
