@@ -334,6 +334,15 @@ class Soak:
         self.settle()
         self.counts["bluetoothd restarts"] += 1
 
+    def shut_down(self):
+        """The controller stops the agent, which must leave in order (and a
+        sanitized build then checks for leaks)."""
+        self.agent.send({"type": "shutdown"})
+        self.expect_states([state("disconnected", "shutdown")])
+        status = self.agent.wait_exit()
+        if status != 0:
+            raise SoakFailure(f"the agent exited with status {status} after the shutdown request")
+
     # The run ------------------------------------------------------------------
 
     def run(self, minutes):
@@ -363,6 +372,7 @@ class Soak:
         self.settle()
         self.rss["end"] = vm_rss_kib(pid)
         elapsed = time.monotonic() - started
+        self.shut_down()
 
         self.log(f"soak: {elapsed / 60:.1f} min, {self.serial} writes")
         for name, count in sorted(self.counts.items()):
@@ -388,7 +398,7 @@ def main():
     try:
         with Testbed() as bed:
             Soak(bed, log).run(args.minutes)
-    except SoakFailure as failure:
+    except AssertionError as failure:
         log(f"FAILED: {failure}")
         log("0 passed, 1 failed")
         return 1
