@@ -126,11 +126,12 @@ class Watch:
 
     # -- finding and connecting ----------------------------------------
 
-    async def find(self, timeout=60.0, rescan_every=8.0, on_scanning=None):
+    async def find(self, timeout=60.0, rescan_every=3.0, on_scanning=None):
         """Scans until a device advertising the name or the service is seen
         (the name travels in the scan response, which not every scan gets). The scan is
-        restarted now and then: a controller that missed the advertisement
-        reports it again when scanning is switched on anew.
+        restarted every few seconds: an advertisement that was missed is not
+        always repeated (an emulated controller reports it once, when scanning
+        or advertising is switched on), but a new scan brings it again.
 
         on_scanning, if given, is awaited once the adapter is discovering."""
         found = asyncio.Event()
@@ -193,6 +194,14 @@ class Watch:
                                   disconnected_callback=self._disconnected)
         await self.client.connect(timeout=timeout)
         self._record("connected", address=self.device.address)
+
+    def service_characteristics(self):
+        """The agent's service as the watch sees it: each characteristic's
+        UUID with its sorted properties."""
+        service = self.client.services.get_service(SERVICE_UUID)
+        if service is None:
+            raise WatchError("the agent's service is missing")
+        return {c.uuid.lower(): sorted(c.properties) for c in service.characteristics}
 
     def _disconnected(self, client):
         self._record("link_lost")

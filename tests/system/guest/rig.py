@@ -76,18 +76,13 @@ class Agent:
     """The agent binary with pipes on its three streams. Waiting for its
     output never blocks the event loop, so the watches keep running."""
 
-    def __init__(self, binary, transcript, log):
-        self.transcript = open(transcript, "a", encoding="utf-8")
+    def __init__(self, binary, log):
         self.log = log
-        self.started = time.monotonic()
         agent_support.AGENT = str(binary)
         self.process = agent_support.AgentProcess()
         self._note("spawned")
 
     def _note(self, text):
-        line = f"{time.monotonic() - self.started:8.3f} {text}"
-        self.transcript.write(line + "\n")
-        self.transcript.flush()
         self.log(text)
 
     async def next_event(self, timeout=20.0):
@@ -184,7 +179,6 @@ class Agent:
         for line in list(self.process.stdout_lines.queue):
             if line is not None:
                 self._note(f"out (unread) {line.decode(errors='replace').rstrip()}")
-        self.transcript.close()
 
 
 class Rig:
@@ -214,7 +208,7 @@ class Rig:
         self.log("note", text)
 
     def start_agent(self):
-        agent = Agent(self.agent_binary, self.transcript, lambda text: self.log("agent", text))
+        agent = Agent(self.agent_binary, lambda text: self.log("agent", text))
         self.agents.append(agent)
         return agent
 

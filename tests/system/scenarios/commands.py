@@ -5,6 +5,8 @@ the watch saw (ATT results and notified frames)."""
 import asyncio
 import time
 
+from orbilatch_watch import ACKNOWLEDGEMENT_UUID, COMMAND_UUID
+
 from rig import (CONNECTED, DISCONNECTED, SHUTDOWN, WATCH_CONNECTED,
                  WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, malformed,
                  received)
@@ -54,6 +56,10 @@ async def shut_down(agent):
 
 async def typical_exchange(rig):
     watch, agent = await subscribed_watch(rig)
+    # Write with response only: with write-without-response bluetoothd would
+    # acknowledge writes itself. Notify only: nothing to read or write.
+    assert watch.service_characteristics() == {COMMAND_UUID: ["write"],
+                                               ACKNOWLEDGEMENT_UUID: ["notify"]}
 
     assert await watch.write(b"OL2|C|42|N") == SUCCESS
     await agent.expect(received(2, "42", "NEXT_SLIDE"))
@@ -124,7 +130,7 @@ async def rate_limit(rig):
     arrive is refused. The agent asks for Insufficient Resources; bluetoothd
     sends Unlikely Error for it (it forwards no code below 0x80 but 0x0E)."""
     watch, agent = await subscribed_watch(rig)
-    for attempt in range(1, 4):
+    for attempt in range(1, 7):
         await asyncio.sleep(1.1)  # an empty window
         frames = [f"OL2|C|b{attempt}n{number}|N".encode() for number in range(11)]
         started = time.monotonic()

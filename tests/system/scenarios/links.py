@@ -177,13 +177,15 @@ async def bluetoothd_restart(rig):
         sys.executable, str(rig.tools / "orbilatch-watch"), "--adapter", "hci1", "--json",
         "--id", "77", "--wait", "10", "next",
         stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.PIPE)
-    await agent.expect(*JOINED, timeout=60)
+    await agent.expect(*JOINED, timeout=90)
     await agent.expect(received(2, "77", "NEXT_SLIDE"))
     agent.send(acknowledgement("77"))
     await agent.expect(ack_received("77"), ack_notified("OL2|A|77|E"))
     out, err = await asyncio.wait_for(tool.communicate(), 60)
     seen = [json.loads(line) for line in out.decode().splitlines()]
-    rig.log("tool", f"exit {tool.returncode}, stderr {err.decode().strip()!r}")
+    for event in seen:
+        rig.log("orbilatch-watch", json.dumps(event))
+    rig.log("orbilatch-watch", f"exit {tool.returncode}, stderr {err.decode().strip()!r}")
     assert tool.returncode == 0, f"orbilatch-watch exited {tool.returncode}: {err.decode()}"
     assert {"kind": "write", "frame": "OL2|C|77|N", "att": 0} in seen, seen
     assert {"kind": "notification", "frame": "OL2|A|77|E"} in seen, seen
