@@ -220,8 +220,8 @@ class Vm:
             "-append", " ".join(append),
         ]
         for tag, path, readonly in shares:
-            spec = f"local,path={path},mount_tag={tag},security_model=none,multidevs=remap"
-            command += ["-virtfs", spec + (",readonly=on" if readonly else "")]
+            share = f"local,path={path},mount_tag={tag},security_model=none,multidevs=remap"
+            command += ["-virtfs", share + (",readonly=on" if readonly else "")]
         return command
 
     def run(self, timeout, on_line=None):
