@@ -3,8 +3,9 @@ controller runs it, virtual watches on the other controllers, and the stack.
 
     async def typical_exchange(rig):
         watch = rig.watch("hci1")
-        agent = await rig.start_agent_when_scanning(watch)
-        await agent.expect(ADVERTISING)
+        agent = await rig.connect_watch_to_new_agent(watch)
+        await watch.subscribe()
+        await agent.expect(WATCH_CONNECTED, CONNECTED)
         ...
 """
 
@@ -14,7 +15,6 @@ import re
 import time
 from pathlib import Path
 
-from stack import controller_address
 import support.agent as agent_support
 from orbilatch_watch import Watch
 
@@ -112,15 +112,6 @@ class Agent:
             got = await self.next_event(timeout)
             if got != event:
                 raise AssertionError(f"expected event {event}, got {got}")
-
-    async def expect_unordered(self, *expected, timeout=20.0):
-        """The next len(expected) event lines are these, in any order."""
-        remaining = list(expected)
-        for _ in expected:
-            got = await self.next_event(timeout)
-            if got not in remaining:
-                raise AssertionError(f"unexpected event {got}; still expecting {remaining}")
-            remaining.remove(got)
 
     async def expect_diagnostic(self, pattern, timeout=20.0):
         line = await asyncio.to_thread(self.process.next_diagnostic, timeout)
@@ -236,9 +227,6 @@ class Rig:
         await agent.expect(ADVERTISING)
         return agent
 
-    def address(self, adapter):
-        return controller_address(int(adapter[3:]))
-
     async def cleanup(self):
         for watch in self.watches:
             try:
@@ -247,10 +235,10 @@ class Rig:
                 self.log("cleanup", f"watch disconnect: {error!r}")
         for agent in self.agents:
             agent.kill()
-        await asyncio.to_thread(forget_devices, self.stack.controllers)
+        await asyncio.to_thread(forget_devices)
 
 
-def forget_devices(controllers):
+def forget_devices():
     """Removes every device every adapter knows, bonds included, so the next
     scenario starts from a clean stack."""
     import dbus

@@ -25,11 +25,6 @@ class StackNotUp(Exception):
     """The emulator's start-up flake: a controller did not come up."""
 
 
-def controller_address(index):
-    """btvirt's address for its controller number index (hciN in index order)."""
-    return f"00:AA:01:{index:02X}:00:{index:02X}"
-
-
 def _find_bluetoothd():
     for candidate in ("/usr/libexec/bluetooth/bluetoothd", "/usr/lib/bluetooth/bluetoothd",
                       "/usr/sbin/bluetoothd"):
