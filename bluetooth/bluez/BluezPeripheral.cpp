@@ -75,6 +75,11 @@ void BluezPeripheral::removeAllServices() {
         registration->exported.reset();
     }
     std::erase_if(services_, [](const auto& registration) { return registration->stage != Stage::pending; });
+    // Subscriptions belong to the withdrawn service: they end with it, silently,
+    // rather than as departures reported when bluetoothd hangs up their sockets.
+    subscriptions_.forgetAll();
+    sockets_.clear();
+    connectionQuestions_.clear();
 }
 
 void BluezPeripheral::addService(const MutableService& service) {
