@@ -13,6 +13,16 @@ AGENT = os.environ.get("ORBILATCH_AGENT", "build/orbilatch-agent")
 DEFAULT_TIMEOUT = 10.0
 
 
+class Line(bytes):
+    """One line of output exactly as written (it is bytes and compares as bytes),
+    with `arrived_ns`: time.monotonic_ns() when the reader took it from the pipe."""
+
+    def __new__(cls, data, arrived_ns):
+        line = super().__new__(cls, data)
+        line.arrived_ns = arrived_ns
+        return line
+
+
 class AgentProcess:
     def __init__(self, env=None, stdin=subprocess.PIPE):
         full_env = dict(os.environ)
@@ -31,7 +41,7 @@ class AgentProcess:
     @staticmethod
     def _pump(stream, lines):
         for raw in iter(stream.readline, b""):
-            lines.put(raw)
+            lines.put(Line(raw, time.monotonic_ns()))
         lines.put(None)
 
     def __enter__(self):
