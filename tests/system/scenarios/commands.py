@@ -128,32 +128,40 @@ async def malformed_frames(rig):
 async def rate_limit(rig):
     """Eleven writes inside one second: ten are reported, the eleventh to
     arrive is refused. The agent asks for Insufficient Resources; bluetoothd
-    sends Unlikely Error for it (it forwards no code below 0x80 but 0x0E)."""
+    sends Unlikely Error for it (it forwards no code below 0x80 but 0x0E).
+
+    One ATT bearer carries one write at a time, so the eleven arrive inside
+    one second only when a write's round trip through the emulated stack is
+    under 100 ms. When the agent's lines show that they did not, the burst is
+    sent again; what the agent decided is asserted only for a burst that fit."""
     watch, agent = await subscribed_watch(rig)
-    for attempt in range(1, 7):
+    spans = []
+    for attempt in range(1, 9):
         await asyncio.sleep(1.1)  # an empty window
         frames = [f"OL2|C|b{attempt}n{number}|N".encode() for number in range(11)]
-        started = time.monotonic()
         results = await asyncio.gather(*(watch.write(frame) for frame in frames))
-        took = time.monotonic() - started
-        events = [await agent.next_event() for _ in frames]
-        if took >= 1.0:
-            rig.note(f"burst {attempt} took {took:.2f} s, more than the window; sending it again")
+        events, times = [], []
+        for _ in frames:
+            events.append(await agent.next_event())
+            times.append(agent.last_event_at)
+        span = times[-1] - times[0]  # the agent writes each line as the write arrives
+        spans.append(f"{span:.2f}")
+        if span >= 0.95:
             continue
         refused = [frame for frame, att in zip(frames, results) if att != SUCCESS]
         assert [results.count(SUCCESS), len(refused)] == [10, 1], f"ATT results {results}"
         assert results[frames.index(refused[0])] == UNLIKELY, f"ATT results {results}"
-        assert events.count(RATE_LIMITED) == 1, f"events {events}"
-        reported = {event["commandId"] for event in events if event["type"] == "command_received"}
-        accepted = {frame.decode().split("|")[2] for frame in frames if frame not in refused}
-        assert reported == accepted, f"reported {sorted(reported)}, accepted {sorted(accepted)}"
-        assert all(event == received(2, event["commandId"], "NEXT_SLIDE")
-                   for event in events if event != RATE_LIMITED), f"events {events}"
-        rig.note(f"burst of 11 in {took:.2f} s: {refused[0].decode()} refused, "
-                 f"the watch got ATT 0x{UNLIKELY:02X}")
+        assert events[-1] == RATE_LIMITED, f"the eleventh to arrive must be refused: {events}"
+        reported = [event["commandId"] for event in events[:-1]]
+        accepted = [frame.decode().split("|")[2] for frame in frames if frame not in refused]
+        assert sorted(reported) == sorted(accepted), f"reported {reported}, accepted {accepted}"
+        assert events[:-1] == [received(2, command_id, "NEXT_SLIDE") for command_id in reported]
+        rig.note(f"eleven writes arrived within {span:.2f} s (attempt {attempt}): "
+                 f"{refused[0].decode()} refused, the watch got ATT 0x{UNLIKELY:02X}")
         break
     else:
-        raise AssertionError("no burst of eleven writes fit in one second")
+        raise AssertionError(f"no burst of eleven writes arrived within one second (spans {spans} s): "
+                             "the emulated stack is too slow on this machine to reach the limit")
 
     await asyncio.sleep(1.1)
     assert await watch.write(b"OL2|C|after|N") == SUCCESS
