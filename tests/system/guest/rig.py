@@ -72,22 +72,6 @@ class AgentClosed(AssertionError):
     pass
 
 
-class _Line(bytes):
-    """A line of the agent's output and the moment it was read, which is
-    within a few milliseconds of the moment the agent wrote it."""
-    at = 0.0
-
-
-class _TimedAgentProcess(agent_support.AgentProcess):
-    @staticmethod
-    def _pump(stream, lines):
-        for raw in iter(stream.readline, b""):
-            line = _Line(raw)
-            line.at = time.monotonic()
-            lines.put(line)
-        lines.put(None)
-
-
 class Agent:
     """The agent binary with pipes on its three streams. Waiting for its
     output never blocks the event loop, so the watches keep running."""
@@ -95,7 +79,7 @@ class Agent:
     def __init__(self, binary, log):
         self.log = log
         agent_support.AGENT = str(binary)
-        self.process = _TimedAgentProcess()
+        self.process = agent_support.AgentProcess()
         self.last_event_at = None
         self._note("spawned")
 
@@ -103,9 +87,10 @@ class Agent:
         self.log(text)
 
     async def next_event(self, timeout=20.0):
-        """The next event; last_event_at tells when the agent wrote it."""
+        """The next event; last_event_at tells when the agent wrote it (to a
+        few milliseconds: when the reader took it from the pipe), in seconds."""
         raw = await asyncio.to_thread(self._next_raw, timeout)
-        self.last_event_at = raw.at
+        self.last_event_at = raw.arrived_ns / 1e9
         text = raw.decode()
         self._note(f"out {text.rstrip()}")
         if not text.endswith("\n"):
