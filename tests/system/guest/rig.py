@@ -34,6 +34,9 @@ POWERED_OFF = state("powered_off")
 UNKNOWN = state("unavailable", "Bluetooth state unknown")
 SHUTDOWN = state("disconnected", "shutdown")
 WATCH_CONNECTED = {"type": "watch_connected"}
+# btvirt's first controller, hci0: the agent must use the adapter with the
+# lowest object path.
+AGENT_ADDRESS = "00:AA:01:00:00:00"
 WATCH_DISCONNECTED = {"type": "watch_disconnected"}
 
 
@@ -229,6 +232,7 @@ class Rig:
         await watch.connect(on_scanning=spawn)
         agent = holder["agent"]
         await agent.expect(ADVERTISING)
+        assert watch.device.address == AGENT_ADDRESS, f"the agent is on {watch.device.address}, not hci0"
         return agent
 
     async def cleanup(self):

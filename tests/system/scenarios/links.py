@@ -7,10 +7,9 @@ import json
 import sys
 
 from commands import SUCCESS, UNLIKELY, Pacer, shut_down, subscribed_watch
-from rig import (ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, UNKNOWN,
-                 WATCH_CONNECTED,
-                 WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, advertise_dummy,
-                 received, register_pairing_agent)
+from rig import (ADVERTISING, AGENT_ADDRESS, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING,
+                 UNKNOWN, WATCH_CONNECTED, WATCH_DISCONNECTED, ack_notified, ack_received,
+                 acknowledgement, advertise_dummy, received, register_pairing_agent)
 
 LEFT = (WATCH_DISCONNECTED, DISCONNECTED, ADVERTISING)
 JOINED = (WATCH_CONNECTED, CONNECTED)
@@ -187,6 +186,10 @@ async def bluetoothd_restart(rig):
         rig.log("orbilatch-watch", json.dumps(event))
     rig.log("orbilatch-watch", f"exit {tool.returncode}, stderr {err.decode().strip()!r}")
     assert tool.returncode == 0, f"orbilatch-watch exited {tool.returncode}: {err.decode()}"
+    # A new choice of adapter follows the same rule as at start: hci0, although
+    # bluetoothd registers its adapters from the highest index down.
+    found = [event["address"] for event in seen if event["kind"] == "found"]
+    assert found == [AGENT_ADDRESS], f"after the restart the agent advertised from {found}, not hci0"
     assert {"kind": "write", "frame": "OL2|C|77|N", "att": 0} in seen, seen
     assert {"kind": "notification", "frame": "OL2|A|77|E"} in seen, seen
     await agent.expect(*LEFT)
