@@ -44,8 +44,8 @@ std::optional<ManagerState> StateReporter::report(std::optional<ManagerState> de
 }
 
 std::optional<std::string> chooseAdapter(const std::vector<std::string>& adapterPaths,
-                                         const std::optional<std::string>& current) {
-    if (current && std::ranges::find(adapterPaths, *current) != adapterPaths.end()) return current;
+                                         const std::optional<std::string>& current, bool currentInUse) {
+    if (currentInUse && current && std::ranges::find(adapterPaths, *current) != adapterPaths.end()) return current;
     const auto lowest = std::ranges::min_element(adapterPaths, pathPrecedes);
     if (lowest == adapterPaths.end()) return std::nullopt;
     return *lowest;

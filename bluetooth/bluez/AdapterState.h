@@ -43,8 +43,10 @@ private:
     bool reportedAny_ = false;
 };
 
-// The adapter to use: the current one while it exists, else the lowest path.
+// The adapter to use: the lowest path, so the choice does not depend on the
+// order in which bluetoothd announces its adapters (highest first, at its
+// start); but the current one while it exists and a central uses it.
 std::optional<std::string> chooseAdapter(const std::vector<std::string>& adapterPaths,
-                                         const std::optional<std::string>& current);
+                                         const std::optional<std::string>& current, bool currentInUse);
 
 }  // namespace orbilatch::bluetooth::bluez

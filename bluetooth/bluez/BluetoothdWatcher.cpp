@@ -170,10 +170,10 @@ void BluetoothdWatcher::onPropertiesChanged(sd_bus_message* signal) {
 }
 
 void BluetoothdWatcher::chooseAdapterAndReport() {
-    const std::optional<std::string> chosen = chooseAdapter(objects_.adapterPaths(), adapter_);
-    const bool replaced = adapter_ && chosen != adapter_;
+    const std::optional<std::string> chosen =
+        chooseAdapter(objects_.adapterPaths(), adapter_, adapter_ && listener_.adapterInUse());
+    if (adapter_ && chosen != adapter_) listener_.adapterReplaced();
     adapter_ = chosen;
-    if (replaced) listener_.adapterReplaced();
     listener_.bluezChanged();
 }
 

@@ -20,9 +20,12 @@ public:
         virtual void bluezChanged() = 0;
         // bluetoothd or the bus went away, with everything registered with it.
         virtual void bluetoothdLeft() = 0;
-        // The adapter in use was replaced by another or by none: what was
-        // registered with the former one is gone.
+        // The adapter in use is about to be replaced by another or by none:
+        // withdraw what was registered with it.
         virtual void adapterReplaced() = 0;
+        // A central is subscribed through the adapter in use, so a lower
+        // adapter appearing must not take its place.
+        virtual bool adapterInUse() const = 0;
         virtual void deviceConnectionChanged(const std::string& device, bool connected) = 0;
         virtual void deviceRemoved(const std::string& device) = 0;
 

@@ -69,17 +69,20 @@ BluezPeripheral::BluezPeripheral(sd_event* loop, PeripheralManagerDelegate& dele
 BluezPeripheral::~BluezPeripheral() = default;
 
 void BluezPeripheral::removeAllServices() {
-    for (const auto& registration : services_) {
-        if (registration->stage == Stage::registered)
-            unregister(gattManager, "UnregisterApplication", registration->path);
-        registration->exported.reset();
-    }
-    std::erase_if(services_, [](const auto& registration) { return registration->stage != Stage::pending; });
+    withdrawServices();
     // Subscriptions belong to the withdrawn service: they end with it, silently,
     // rather than as departures reported when bluetoothd hangs up their sockets.
     subscriptions_.forgetAll();
     sockets_.clear();
     connectionQuestions_.clear();
+}
+
+void BluezPeripheral::withdrawServices() {
+    for (const auto& registration : services_) {
+        if (registration->stage == Stage::registered) unregister(gattManager, "UnregisterApplication", *registration);
+        registration->exported.reset();
+    }
+    std::erase_if(services_, [](const auto& registration) { return registration->stage != Stage::pending; });
 }
 
 void BluezPeripheral::addService(const MutableService& service) {
@@ -88,6 +91,7 @@ void BluezPeripheral::addService(const MutableService& service) {
     if (!bluetoothdReady()) return;
     auto registration = std::make_unique<ServiceRegistration>();
     registration->path = std::string(objectRoot) + "/app" + std::to_string(nextObjectNumber_++);
+    registration->adapter = *watcher_->adapter();
     registration->exported = GattApplication::exportService(bus_.get(), registration->path, service, *this);
     if (!registration->exported) {
         const PlatformError error{std::string("Could not export the service: ") + std::strerror(errno)};
@@ -110,7 +114,7 @@ void BluezPeripheral::serviceRegistrationAnswered(ServiceRegistration* registrat
     if (found == services_.end()) return;
     const sd_bus_error* error = sd_bus_message_get_error(answer);
     if (!registration->exported) {
-        if (!error) unregister(gattManager, "UnregisterApplication", registration->path);
+        if (!error) unregister(gattManager, "UnregisterApplication", *registration);
         services_.erase(found);
         return;
     }
@@ -130,6 +134,7 @@ void BluezPeripheral::startAdvertising(const AdvertisementData& data) {
     auto registration = std::make_unique<AdvertisementRegistration>();
     AdvertisementRegistration* pending = registration.get();
     registration->path = std::string(objectRoot) + "/advertisement" + std::to_string(nextObjectNumber_++);
+    registration->adapter = *watcher_->adapter();
     registration->exported = LeAdvertisement::exportAdvertisement(bus_.get(), registration->path, data,
                                                                   [this, pending] { advertisementReleased(pending); });
     if (!registration->exported) {
@@ -151,7 +156,7 @@ void BluezPeripheral::advertisementRegistrationAnswered(AdvertisementRegistratio
     if (found == advertisements_.end()) return;
     const sd_bus_error* error = sd_bus_message_get_error(answer);
     if (!registration->exported) {
-        if (!error) unregister(advertisingManager, "UnregisterAdvertisement", registration->path);
+        if (!error) unregister(advertisingManager, "UnregisterAdvertisement", *registration);
         advertisements_.erase(found);
         return;
     }
@@ -175,7 +180,7 @@ void BluezPeripheral::advertisementReleased(const AdvertisementRegistration* reg
 void BluezPeripheral::stopAdvertising() {
     for (const auto& registration : advertisements_) {
         if (registration->stage == Stage::registered)
-            unregister(advertisingManager, "UnregisterAdvertisement", registration->path);
+            unregister(advertisingManager, "UnregisterAdvertisement", *registration);
         registration->exported.reset();
     }
     std::erase_if(advertisements_, [](const auto& registration) { return registration->stage != Stage::pending; });
@@ -242,10 +247,12 @@ void BluezPeripheral::bluetoothdLeft() {
 // What we registered went with the former adapter: the next state goes out
 // even when it is poweredOn again, so that everything is registered anew.
 void BluezPeripheral::adapterReplaced() {
-    services_.clear();
-    advertisements_.clear();
+    withdrawServices();
+    stopAdvertising();
     reporter_.restart();
 }
+
+bool BluezPeripheral::adapterInUse() const { return !subscriptions_.empty(); }
 
 void BluezPeripheral::deviceConnectionChanged(const std::string& device, bool connected) {
     if (connected) {
@@ -364,9 +371,12 @@ MessagePtr BluezPeripheral::newRegistrationCall(const char* interface, const cha
     return call;
 }
 
-void BluezPeripheral::unregister(const char* interface, const char* member, const std::string& objectPath) {
-    MessagePtr call = newManagerCall(interface, member);
-    if (call && sd_bus_message_append(call.get(), "o", objectPath.c_str()) >= 0)
+template <typename Exported>
+void BluezPeripheral::unregister(const char* interface, const char* member,
+                                 const Registration<Exported>& registration) {
+    if (!watcher_) return;
+    MessagePtr call = newCallWithoutAutoStart(bus_.get(), bluezName, registration.adapter.c_str(), interface, member);
+    if (call && sd_bus_message_append(call.get(), "o", registration.path.c_str()) >= 0)
         sendWithoutReply(bus_.get(), call.get());
 }
 

@@ -50,6 +50,8 @@ private:
     template <typename Exported>
     struct Registration {
         std::string path;
+        // The adapter it went to, which is where it must be withdrawn from.
+        std::string adapter;
         std::unique_ptr<Exported> exported;
         SlotPtr call;
         Stage stage = Stage::pending;
@@ -60,6 +62,7 @@ private:
     void bluezChanged() override;
     void bluetoothdLeft() override;
     void adapterReplaced() override;
+    bool adapterInUse() const override;
     void deviceConnectionChanged(const std::string& device, bool connected) override;
     void deviceRemoved(const std::string& device) override;
 
@@ -74,7 +77,9 @@ private:
     bool bluetoothdReady() const;
     MessagePtr newManagerCall(const char* interface, const char* member);
     MessagePtr newRegistrationCall(const char* interface, const char* member, const std::string& objectPath);
-    void unregister(const char* interface, const char* member, const std::string& objectPath);
+    template <typename Exported>
+    void unregister(const char* interface, const char* member, const Registration<Exported>& registration);
+    void withdrawServices();
     void serviceRegistrationAnswered(ServiceRegistration* registration, sd_bus_message* reply);
     void advertisementRegistrationAnswered(AdvertisementRegistration* registration, sd_bus_message* reply);
     void advertisementReleased(const AdvertisementRegistration* registration);

@@ -40,6 +40,8 @@ public:
     std::vector<std::pair<std::string, Uuid>> forgetAll();
 
     bool isSubscribed(const std::string& device, const Uuid& characteristic) const;
+    // No central is subscribed, nor is a bonded one away with its subscription kept.
+    bool empty() const { return devices_.empty(); }
 
 private:
     enum class Phase {

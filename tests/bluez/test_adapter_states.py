@@ -170,6 +170,22 @@ class AdapterPresenceTest(unittest.TestCase):
             bed.wait_for(lambda: bed.bluez.adapter("hci1").advertising, "advertising on hci1")
             self.assertEqual(len(bed.bluez.adapter("hci1").applications), 1)
 
+    def test_a_lower_adapter_that_appears_takes_over_unless_a_watch_is_served_through_the_current_one(self):
+        # bluetoothd announces its adapters highest first when it starts.
+        with Testbed(adapters=["hci2"]) as bed:
+            bed.expect_advertising("hci2")
+            bed.bluez.add_adapter("hci1")
+            bed.expect_advertising("hci1")
+            hci2 = bed.bluez.adapter("hci2")
+            self.assertFalse(hci2.advertising)
+            self.assertEqual([c[0] for c in hci2.calls("UnregisterAdvertisement", "UnregisterApplication")],
+                             ["UnregisterApplication", "UnregisterAdvertisement"])
+
+            bed.connect_watch(adapter="hci1")
+            bed.bluez.add_adapter("hci0")
+            bed.agent.assert_no_output()
+            self.assertEqual(bed.hci0.log, [])
+
 
 if __name__ == "__main__":
     unittest.main()

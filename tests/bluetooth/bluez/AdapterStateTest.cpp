@@ -62,12 +62,13 @@ TEST(StateReporter, RepeatsTheCurrentStateOnceAfterARestart) {
     EXPECT_EQ(reporter.report(ManagerState::poweredOn), std::nullopt);
 }
 
-TEST(AdapterChoice, TakesTheLowestPathNumericallyAndKeepsItWhileItExists) {
-    EXPECT_EQ(chooseAdapter({"/org/bluez/hci1", "/org/bluez/hci0"}, std::nullopt), "/org/bluez/hci0");
-    EXPECT_EQ(chooseAdapter({"/org/bluez/hci10", "/org/bluez/hci2"}, std::nullopt), "/org/bluez/hci2");
-    EXPECT_EQ(chooseAdapter({"/org/bluez/hci0", "/org/bluez/hci1"}, "/org/bluez/hci1"), "/org/bluez/hci1");
-    EXPECT_EQ(chooseAdapter({"/org/bluez/hci2", "/org/bluez/hci3"}, "/org/bluez/hci1"), "/org/bluez/hci2");
-    EXPECT_EQ(chooseAdapter({}, "/org/bluez/hci0"), std::nullopt);
+TEST(AdapterChoice, TakesTheLowestPathNumericallyButKeepsOneInUseWhileItExists) {
+    EXPECT_EQ(chooseAdapter({"/org/bluez/hci1", "/org/bluez/hci0"}, std::nullopt, false), "/org/bluez/hci0");
+    EXPECT_EQ(chooseAdapter({"/org/bluez/hci10", "/org/bluez/hci2"}, std::nullopt, false), "/org/bluez/hci2");
+    EXPECT_EQ(chooseAdapter({"/org/bluez/hci0", "/org/bluez/hci1"}, "/org/bluez/hci1", false), "/org/bluez/hci0");
+    EXPECT_EQ(chooseAdapter({"/org/bluez/hci0", "/org/bluez/hci1"}, "/org/bluez/hci1", true), "/org/bluez/hci1");
+    EXPECT_EQ(chooseAdapter({"/org/bluez/hci2", "/org/bluez/hci3"}, "/org/bluez/hci1", true), "/org/bluez/hci2");
+    EXPECT_EQ(chooseAdapter({}, "/org/bluez/hci0", true), std::nullopt);
 }
 
 }  // namespace
