@@ -19,25 +19,9 @@ import unittest
 
 from bluez.fake_bluez import DBusDaemon, FakeBluez, pump_for, pump_until
 from support.agent import DEFAULT_TIMEOUT, AgentProcess
-
-
-def state_event(state, message=None):
-    event = {"type": "ble_state_changed", "state": state}
-    if message is not None:
-        event["message"] = message
-    return event
-
-
-ADVERTISING = state_event("advertising")
-CONNECTED = state_event("connected")
-DISCONNECTED = state_event("disconnected")
-POWERED_OFF = state_event("powered_off")
-RESETTING = state_event("disconnected", "Bluetooth manager resetting")
-UNKNOWN = state_event("unavailable", "Bluetooth state unknown")
-UNSUPPORTED = state_event("unavailable", "Bluetooth LE peripheral mode is unsupported")
-SHUTDOWN = state_event("disconnected", "shutdown")
-WATCH_CONNECTED = {"type": "watch_connected"}
-WATCH_DISCONNECTED = {"type": "watch_disconnected"}
+from support.events import (  # noqa: F401  (the tests take these from here)
+    ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, SHUTDOWN, UNKNOWN, UNSUPPORTED,
+    WATCH_CONNECTED, WATCH_DISCONNECTED, state_event)
 
 
 class BusAgent(AgentProcess):

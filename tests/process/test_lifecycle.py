@@ -9,11 +9,9 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
 from support.agent import AgentProcess  # noqa: E402
+from support.events import SHUTDOWN, UNSUPPORTED  # noqa: E402
 
 NO_BUS = {"DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent/orbilatch-test-bus"}
-UNSUPPORTED = {"type": "ble_state_changed", "state": "unavailable",
-               "message": "Bluetooth LE peripheral mode is unsupported"}
-SHUTDOWN = {"type": "ble_state_changed", "state": "disconnected", "message": "shutdown"}
 
 
 def start_agent(**options):

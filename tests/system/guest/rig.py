@@ -16,53 +16,15 @@ import time
 from pathlib import Path
 
 import support.agent as agent_support
+from support.events import (  # noqa: F401  (scenarios take these from here)
+    ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, SHUTDOWN, UNKNOWN, WATCH_CONNECTED,
+    WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, malformed, received)
 from orbilatch_watch import Watch
 
 
-def state(state_name, message=None):
-    event = {"type": "ble_state_changed", "state": state_name}
-    if message is not None:
-        event["message"] = message
-    return event
-
-
-ADVERTISING = state("advertising")
-CONNECTED = state("connected")
-DISCONNECTED = state("disconnected")
-RESETTING = state("disconnected", "Bluetooth manager resetting")
-POWERED_OFF = state("powered_off")
-UNKNOWN = state("unavailable", "Bluetooth state unknown")
-SHUTDOWN = state("disconnected", "shutdown")
-WATCH_CONNECTED = {"type": "watch_connected"}
 # btvirt's first controller, hci0: the agent must use the adapter with the
 # lowest object path.
 AGENT_ADDRESS = "00:AA:01:00:00:00"
-WATCH_DISCONNECTED = {"type": "watch_disconnected"}
-
-
-def received(version, command_id, command):
-    return {"type": "command_received", "protocolVersion": version, "commandId": command_id,
-            "command": command}
-
-
-def malformed(message):
-    return {"type": "malformed_command", "message": message}
-
-
-def ack_received(command_id, status="executed"):
-    return {"type": "ack_received_from_controller", "commandId": command_id, "status": status}
-
-
-def ack_notified(frame, reason="controller_ack"):
-    return {"type": "ack_notified", "frame": frame, "reason": reason}
-
-
-def acknowledgement(command_id, version=2, status="executed", error_code=None):
-    message = {"type": "command_acknowledgement", "commandId": command_id, "status": status,
-               "protocolVersion": version}
-    if error_code is not None:
-        message["errorCode"] = error_code
-    return message
 
 
 def _compact(event):
