@@ -31,6 +31,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
+from support.events import (ADVERTISING, CONNECTED, DISCONNECTED, RATE_LIMITED, RESETTING, SHUTDOWN,  # noqa: E402
+                            WATCH_CONNECTED, WATCH_DISCONNECTED)
 
 CYCLE_SECONDS = 10.0
 BURST = 15
@@ -50,20 +52,6 @@ class SoakFailure(AssertionError):
     pass
 
 
-def state(name, message=None):
-    event = {"type": "ble_state_changed", "state": name}
-    if message is not None:
-        event["message"] = message
-    return event
-
-
-ADVERTISING = state("advertising")
-CONNECTED = state("connected")
-DISCONNECTED = state("disconnected")
-RESETTING = state("disconnected", "Bluetooth manager resetting")
-WATCH_CONNECTED = {"type": "watch_connected"}
-WATCH_DISCONNECTED = {"type": "watch_disconnected"}
-RATE_LIMITED = {"type": "malformed_command", "message": "BLE command rate limit exceeded"}
 
 
 def vm_rss_kib(pid):
@@ -338,7 +326,7 @@ class Soak:
         """The controller stops the agent, which must leave in order (and a
         sanitized build then checks for leaks)."""
         self.agent.send({"type": "shutdown"})
-        self.expect_states([state("disconnected", "shutdown")])
+        self.expect_states([SHUTDOWN])
         status = self.agent.wait_exit()
         if status != 0:
             raise SoakFailure(f"the agent exited with status {status} after the shutdown request")
