@@ -42,15 +42,7 @@ class BluetoothdRestartTest(unittest.TestCase):
                 bed.expect_advertising()
 
                 watch = bed.connect_watch()
-                self.assertIsNone(watch.write(b"OL2|C|77|S"))
-                bed.agent.expect_event({"type": "command_received", "protocolVersion": 2, "commandId": "77",
-                                        "command": "START_PRESENTATION"})
-                bed.agent.send({"type": "command_acknowledgement", "commandId": "77", "status": "executed",
-                                "protocolVersion": 2})
-                bed.agent.expect_event({"type": "ack_received_from_controller", "commandId": "77",
-                                        "status": "executed"})
-                bed.agent.expect_event({"type": "ack_notified", "frame": "OL2|A|77|E", "reason": "controller_ack"})
-                self.assertEqual(watch.notification(), b"OL2|A|77|E")
+                bed.command_round_trip(watch, "77", "S", "START_PRESENTATION")
 
     def test_another_watch_is_accepted_after_bluetoothd_returned(self):
         with Testbed() as bed:

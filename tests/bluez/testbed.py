@@ -21,7 +21,7 @@ from bluez.fake_bluez import DBusDaemon, FakeBluez, pump_for, pump_until
 from support.agent import DEFAULT_TIMEOUT, AgentProcess
 from support.events import (  # noqa: F401  (the tests take these from here)
     ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, SHUTDOWN, UNKNOWN, UNSUPPORTED,
-    WATCH_CONNECTED, WATCH_DISCONNECTED, state_event)
+    WATCH_CONNECTED, WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, received, state_event)
 
 
 class BusAgent(AgentProcess):
@@ -138,6 +138,21 @@ class Testbed:
         """The "advertising" event, with the advertisement really registered."""
         self.agent.expect_event(ADVERTISING)
         self.wait_for(lambda: self.bluez.adapter(adapter).advertising, f"advertising on {adapter}")
+
+    def command_round_trip(self, watch, command_id, letter="N", command="NEXT_SLIDE"):
+        """One version-2 command from the watch to the controller and its
+        acknowledgement back to the watch, with every line in between."""
+        error = watch.write(f"OL2|C|{command_id}|{letter}".encode())
+        if error is not None:
+            raise AssertionError(f"the command's write was answered {error!r}")
+        self.agent.expect_event(received(2, command_id, command))
+        self.agent.send(acknowledgement(command_id))
+        self.agent.expect_event(ack_received(command_id))
+        frame = f"OL2|A|{command_id}|E"
+        self.agent.expect_event(ack_notified(frame))
+        notification = watch.notification()
+        if notification != frame.encode():
+            raise AssertionError(f"the watch was notified {notification!r}, not {frame}")
 
     def connect_watch(self, address="AA:BB:CC:DD:EE:01", adapter="hci0", **options):
         """A central that connects and subscribes, accepted as the watch:

@@ -59,15 +59,7 @@ class FrameFloodTest(unittest.TestCase):
             # How many the limit refused depends on how fast the bursts went.
             self.assertTrue(outcomes["decoded"] and outcomes["refused by decoding"], outcomes)
 
-            self.assertIsNone(watch.write(b"OL2|C|after|N"))
-            bed.agent.expect_event({"type": "command_received", "protocolVersion": 2, "commandId": "after",
-                                    "command": "NEXT_SLIDE"})
-            bed.agent.send({"type": "command_acknowledgement", "commandId": "after", "status": "executed",
-                            "protocolVersion": 2})
-            bed.agent.expect_event({"type": "ack_received_from_controller", "commandId": "after",
-                                    "status": "executed"})
-            bed.agent.expect_event({"type": "ack_notified", "frame": "OL2|A|after|E", "reason": "controller_ack"})
-            self.assertEqual(watch.notification(), b"OL2|A|after|E")
+            bed.command_round_trip(watch, "after")
 
 
 if __name__ == "__main__":
