@@ -4,7 +4,7 @@ and centrals that are refused."""
 import re
 import unittest
 
-from bluez.testbed import CONNECTED, DISCONNECTED, WATCH_CONNECTED, WATCH_DISCONNECTED, Testbed
+from bluez.testbed import CONNECTED, WATCH_CONNECTED, Testbed
 
 REJECTION = re.compile(r"Rejecting additional central "
                        r"([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}); spike allows one watch")
@@ -62,9 +62,7 @@ class SecondCentralTest(unittest.TestCase):
 
 class DepartureTest(unittest.TestCase):
     def assert_departure_reported_once(self, bed):
-        bed.agent.expect_event(WATCH_DISCONNECTED)
-        bed.agent.expect_event(DISCONNECTED)
-        bed.expect_advertising()
+        bed.expect_watch_left()
         bed.agent.assert_no_output()
 
     def test_unsubscribing_hangs_up_the_socket_and_is_reported(self):
@@ -106,9 +104,7 @@ class BondedWatchTest(unittest.TestCase):
             bed.expect_advertising()
             watch = bed.connect_watch(bonded=True)
             watch.disconnect()
-            bed.agent.expect_event(WATCH_DISCONNECTED)
-            bed.agent.expect_event(DISCONNECTED)
-            bed.expect_advertising()
+            bed.expect_watch_left()
 
             watch.reconnect()
             bed.agent.expect_event(WATCH_CONNECTED)
@@ -147,9 +143,7 @@ class BondedWatchTest(unittest.TestCase):
                 bed.expect_advertising()
                 watch = bed.connect_watch(bonded=True)
                 watch.unsubscribe()
-                bed.agent.expect_event(WATCH_DISCONNECTED)
-                bed.agent.expect_event(DISCONNECTED)
-                bed.expect_advertising()
+                bed.expect_watch_left()
                 watch.disconnect()
                 watch.reconnect()
                 bed.agent.assert_no_output()

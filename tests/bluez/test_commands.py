@@ -7,7 +7,7 @@ import time
 import unittest
 
 from bluez.fake_bluez import pump, pump_for
-from bluez.testbed import CONNECTED, DISCONNECTED, WATCH_CONNECTED, WATCH_DISCONNECTED, Testbed
+from bluez.testbed import CONNECTED, WATCH_CONNECTED, Testbed
 
 INVALID_LENGTH = "org.bluez.Error.InvalidValueLength"
 FAILED = "org.bluez.Error.Failed"
@@ -177,9 +177,7 @@ class BackPressureTest(unittest.TestCase):
 
             watch.disconnect()
             bed.agent.expect_event({"type": "ack_pending_on_disconnect"})
-            bed.agent.expect_event(WATCH_DISCONNECTED)
-            bed.agent.expect_event(DISCONNECTED)
-            bed.expect_advertising()
+            bed.expect_watch_left()
 
             other = bed.central("AA:BB:CC:DD:EE:02")
             self.assertIsNone(other.subscribe())

@@ -139,6 +139,12 @@ class Testbed:
         self.agent.expect_event(ADVERTISING)
         self.wait_for(lambda: self.bluez.adapter(adapter).advertising, f"advertising on {adapter}")
 
+    def expect_watch_left(self):
+        """The watch's departure, reported, and advertising back on."""
+        self.agent.expect_event(WATCH_DISCONNECTED)
+        self.agent.expect_event(DISCONNECTED)
+        self.expect_advertising()
+
     def command_round_trip(self, watch, command_id, letter="N", command="NEXT_SLIDE"):
         """One version-2 command from the watch to the controller and its
         acknowledgement back to the watch, with every line in between."""
