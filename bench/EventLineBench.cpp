@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "main/LineSplitter.h"
+#include "system/LineSplitter.h"
 #include "output/EventLine.h"
 
 namespace {

@@ -28,4 +28,9 @@ if(ORBILATCH_FUZZ)
   if(ORBILATCH_SANITIZER_FLAGS)
     message(FATAL_ERROR "ORBILATCH_FUZZ brings its own sanitizers; leave ORBILATCH_SANITIZE empty")
   endif()
+  # Every layer the fuzz targets link is coverage-instrumented and sanitized;
+  # the targets themselves add libFuzzer's main.
+  set(ORBILATCH_FUZZ_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(${ORBILATCH_FUZZ_FLAGS} -fsanitize=fuzzer-no-link)
+  add_link_options(${ORBILATCH_FUZZ_FLAGS})
 endif()

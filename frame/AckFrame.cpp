@@ -1,7 +1,6 @@
 #include "frame/AckFrame.h"
 
-#include "frame/FrameLimits.h"
-#include "frame/FrameSyntax.h"
+#include "frame/CommandFrame.h"
 
 namespace orbilatch::frame {
 namespace {

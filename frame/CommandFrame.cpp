@@ -6,9 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "frame/FrameLimits.h"
-#include "frame/FrameSyntax.h"
-#include "frame/WellFormedUtf8.h"
+#include "text/Utf8.h"
 
 namespace orbilatch::frame {
 namespace {
@@ -95,7 +93,7 @@ CommandFrameResult decodeCommandFrame(std::span<const std::uint8_t> frame) {
     if (std::ssize(frame) > frameMaxBytes) return frameError(oversizedFrame);
 
     const std::string_view text(reinterpret_cast<const char*>(frame.data()), frame.size());
-    if (!isWellFormedUtf8(text)) return frameError(notUtf8);
+    if (!text::isWellFormedUtf8(text)) return frameError(notUtf8);
 
     const std::optional<Fields> fields = splitIntoFourFields(text);
     if (!fields || (fields->versionTag != versionOneTag && fields->versionTag != versionTwoTag) ||

@@ -3,9 +3,19 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace orbilatch::frame {
+
+// Command and acknowledgement frames share the size bound, the version tags
+// and the separator. The fixed part of a frame is 8 bytes, so a commandId of
+// commandIdMaxBytes fills a frame exactly.
+inline constexpr std::int64_t frameMaxBytes = 20;
+inline constexpr std::int64_t commandIdMaxBytes = 12;
+inline constexpr std::string_view versionOneTag = "PP1";
+inline constexpr std::string_view versionTwoTag = "OL2";
+inline constexpr char fieldSeparator = '|';
 
 struct DecodedCommandFrame {
     std::int64_t protocolVersion;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bluetooth/PeripheralManager.h"
-#include "main/MainQueue.h"
+#include "system/MainQueue.h"
 #include "output/Output.h"
 
 namespace orbilatch {

@@ -4,10 +4,10 @@
 #include <cstdlib>
 
 #include "bluetooth/bluez/BluezPeripheralManager.h"
-#include "main/EventLoop.h"
-#include "main/MonotonicClock.h"
+#include "system/EventLoop.h"
+#include "system/MonotonicClock.h"
 #include "main/OrbiLatchBlePeripheral.h"
-#include "main/StdinReader.h"
+#include "system/StdinReader.h"
 #include "output/StandardStreams.h"
 
 namespace {

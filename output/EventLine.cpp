@@ -5,7 +5,7 @@
 #include <string_view>
 #include <variant>
 
-#include "output/Utf8.h"
+#include "text/Utf8.h"
 
 namespace orbilatch::output {
 
@@ -34,16 +34,16 @@ void appendEscaped(std::string& out, char c) {
 
 // Every escaped character is ASCII and so never part of a multi-byte sequence:
 // repairing the runs between them repairs the whole text.
-void appendString(std::string& out, std::string_view text) {
+void appendString(std::string& out, std::string_view value) {
     out += '"';
     std::size_t runStart = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (!needsEscape(text[i])) continue;
-        appendRepairedUtf8(out, text.substr(runStart, i - runStart));
-        appendEscaped(out, text[i]);
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (!needsEscape(value[i])) continue;
+        text::appendRepairedUtf8(out, value.substr(runStart, i - runStart));
+        appendEscaped(out, value[i]);
         runStart = i + 1;
     }
-    appendRepairedUtf8(out, text.substr(runStart));
+    text::appendRepairedUtf8(out, value.substr(runStart));
     out += '"';
 }
 

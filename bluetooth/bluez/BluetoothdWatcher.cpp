@@ -57,7 +57,7 @@ std::optional<AdapterFacts> BluetoothdWatcher::adapterFacts() const {
 
 // The matches went out first, so no owner change after this answer is missed.
 void BluetoothdWatcher::askForOwner() {
-    MessagePtr call = newCallWithoutAutoStart(bus_, busDriver, "/org/freedesktop/DBus", busDriver, "GetNameOwner");
+    SdBusMessagePtr call = newCallWithoutAutoStart(bus_, busDriver, "/org/freedesktop/DBus", busDriver, "GetNameOwner");
     if (!call || sd_bus_message_append(call.get(), "s", bluezName) < 0) return;
     ownerCall_ = callAsync(bus_, call.get(), [this](sd_bus_message* reply) {
         if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
@@ -91,7 +91,7 @@ void BluetoothdWatcher::ownerGone(BluezLink link) {
 }
 
 void BluetoothdWatcher::loadObjects() {
-    MessagePtr call =
+    SdBusMessagePtr call =
         newCallWithoutAutoStart(bus_, bluezName, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
     if (!call) return;
     objectsCall_ = callAsync(bus_, call.get(), [this](sd_bus_message* reply) { objectsLoaded(reply); });

@@ -5,7 +5,8 @@
 
 #include "bluetooth/bluez/AdapterState.h"
 #include "bluetooth/bluez/BluezObjects.h"
-#include "bluetooth/bluez/SdBus.h"
+#include "system/FileDescriptor.h"
+#include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
 
@@ -63,14 +64,14 @@ private:
     BluezObjects objects_;
     std::optional<std::string> adapter_;
 
-    SlotPtr filter_;
-    SlotPtr ownerMatch_;
-    SlotPtr addedMatch_;
-    SlotPtr removedMatch_;
-    SlotPtr propertiesMatch_;
-    SlotPtr disconnectedMatch_;
-    SlotPtr ownerCall_;
-    SlotPtr objectsCall_;
+    SdBusSlotPtr filter_;
+    SdBusSlotPtr ownerMatch_;
+    SdBusSlotPtr addedMatch_;
+    SdBusSlotPtr removedMatch_;
+    SdBusSlotPtr propertiesMatch_;
+    SdBusSlotPtr disconnectedMatch_;
+    SdBusSlotPtr ownerCall_;
+    SdBusSlotPtr objectsCall_;
 };
 
 }  // namespace orbilatch::bluetooth::bluez

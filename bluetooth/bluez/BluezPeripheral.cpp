@@ -98,7 +98,7 @@ void BluezPeripheral::addService(const MutableService& service) {
         runSoon([this, service, error] { delegate_.didAddService(*this, service, error); });
         return;
     }
-    MessagePtr call = newRegistrationCall(gattManager, "RegisterApplication", registration->path);
+    SdBusMessagePtr call = newRegistrationCall(gattManager, "RegisterApplication", registration->path);
     if (!call) return;
     ServiceRegistration* pending = registration.get();
     // bluetoothd reads our objects with GetManagedObjects before it answers,
@@ -142,7 +142,7 @@ void BluezPeripheral::startAdvertising(const AdvertisementData& data) {
         runSoon([this, error] { delegate_.didStartAdvertising(*this, error); });
         return;
     }
-    MessagePtr call = newRegistrationCall(advertisingManager, "RegisterAdvertisement", registration->path);
+    SdBusMessagePtr call = newRegistrationCall(advertisingManager, "RegisterAdvertisement", registration->path);
     if (!call) return;
     registration->call = callAsync(bus_.get(), call.get(), [this, pending](sd_bus_message* answer) {
         advertisementRegistrationAnswered(pending, answer);
@@ -291,7 +291,7 @@ void BluezPeripheral::writeValue(const Uuid& characteristic, sd_bus_message* cal
         .value = std::vector<std::uint8_t>(bytes, bytes + size),
         .backendHandle = nextRequestHandle_++,
     };
-    pendingWrites_.emplace(request.backendHandle, MessagePtr(sd_bus_message_ref(call)));
+    pendingWrites_.emplace(request.backendHandle, SdBusMessagePtr(sd_bus_message_ref(call)));
     delegate_.didReceiveWriteRequests(*this, {request});
 }
 
@@ -303,7 +303,7 @@ void BluezPeripheral::acquireNotify(const Uuid& characteristic, sd_bus_message* 
         sd_bus_reply_method_errorf(call, "org.bluez.Error.Failed", "No device given");
         return;
     }
-    UniqueFd peerEnd;
+    FileDescriptor peerEnd;
     auto socket = NotifySocket::open(loop_, *this, options.device, characteristic, peerEnd);
     if (!socket) {
         sd_bus_reply_method_errorf(call, "org.bluez.Error.Failed", "%s", std::strerror(errno));
@@ -334,7 +334,7 @@ void BluezPeripheral::notifySocketHungUp(const std::string& device, const Uuid& 
 // bluetoothd has handled the disconnection, if there is one, by the time it
 // answers: the hang-up came out of the same link loss.
 void BluezPeripheral::askWhetherStillConnected(const std::string& device, const Uuid& characteristic) {
-    MessagePtr call =
+    SdBusMessagePtr call =
         newCallWithoutAutoStart(bus_.get(), bluezName, device.c_str(), "org.freedesktop.DBus.Properties", "Get");
     if (!call || sd_bus_message_append(call.get(), "ss", interfaceName::device, "Connected") < 0) return;
     connectionQuestions_[socketKey(device, characteristic)] =
@@ -359,14 +359,14 @@ bool BluezPeripheral::bluetoothdReady() const {
     return watcher_ && deriveState(watcher_->link(), watcher_->adapterFacts()) == ManagerState::poweredOn;
 }
 
-MessagePtr BluezPeripheral::newManagerCall(const char* interface, const char* member) {
+SdBusMessagePtr BluezPeripheral::newManagerCall(const char* interface, const char* member) {
     if (!watcher_ || !watcher_->adapter()) return nullptr;
     return newCallWithoutAutoStart(bus_.get(), bluezName, watcher_->adapter()->c_str(), interface, member);
 }
 
-MessagePtr BluezPeripheral::newRegistrationCall(const char* interface, const char* member,
+SdBusMessagePtr BluezPeripheral::newRegistrationCall(const char* interface, const char* member,
                                                 const std::string& objectPath) {
-    MessagePtr call = newManagerCall(interface, member);
+    SdBusMessagePtr call = newManagerCall(interface, member);
     if (!call || sd_bus_message_append(call.get(), "oa{sv}", objectPath.c_str(), 0) < 0) return nullptr;
     return call;
 }
@@ -375,7 +375,7 @@ template <typename Exported>
 void BluezPeripheral::unregister(const char* interface, const char* member,
                                  const Registration<Exported>& registration) {
     if (!watcher_) return;
-    MessagePtr call = newCallWithoutAutoStart(bus_.get(), bluezName, registration.adapter.c_str(), interface, member);
+    SdBusMessagePtr call = newCallWithoutAutoStart(bus_.get(), bluezName, registration.adapter.c_str(), interface, member);
     if (call && sd_bus_message_append(call.get(), "o", registration.path.c_str()) >= 0)
         sendWithoutReply(bus_.get(), call.get());
 }
@@ -418,7 +418,7 @@ int BluezPeripheral::runDeferred(sd_event_source* source, void* userdata) {
     auto* deferred = static_cast<DeferredTask*>(userdata);
     BluezPeripheral& owner = *deferred->owner;
     const std::function<void()> task = std::move(deferred->task);
-    std::erase_if(owner.deferred_, [source](const EventSourcePtr& entry) { return entry.get() == source; });
+    std::erase_if(owner.deferred_, [source](const SdEventSourcePtr& entry) { return entry.get() == source; });
     task();
     return 0;
 }

@@ -15,7 +15,8 @@
 #include "bluetooth/bluez/GattApplication.h"
 #include "bluetooth/bluez/LeAdvertisement.h"
 #include "bluetooth/bluez/NotifySocket.h"
-#include "bluetooth/bluez/SdBus.h"
+#include "system/FileDescriptor.h"
+#include "system/SdPointers.h"
 #include "bluetooth/bluez/SubscriptionBook.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -53,7 +54,7 @@ private:
         // The adapter it went to, which is where it must be withdrawn from.
         std::string adapter;
         std::unique_ptr<Exported> exported;
-        SlotPtr call;
+        SdBusSlotPtr call;
         Stage stage = Stage::pending;
     };
     using ServiceRegistration = Registration<GattApplication>;
@@ -75,8 +76,8 @@ private:
     void connectionAnswered(const std::string& device, const Uuid& characteristic, sd_bus_message* answer);
 
     bool bluetoothdReady() const;
-    MessagePtr newManagerCall(const char* interface, const char* member);
-    MessagePtr newRegistrationCall(const char* interface, const char* member, const std::string& objectPath);
+    SdBusMessagePtr newManagerCall(const char* interface, const char* member);
+    SdBusMessagePtr newRegistrationCall(const char* interface, const char* member, const std::string& objectPath);
     template <typename Exported>
     void unregister(const char* interface, const char* member, const Registration<Exported>& registration);
     void withdrawServices();
@@ -93,7 +94,7 @@ private:
 
     sd_event* loop_;
     PeripheralManagerDelegate& delegate_;
-    BusPtr bus_;
+    SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;
     StateReporter reporter_;
 
@@ -103,13 +104,13 @@ private:
 
     SubscriptionBook subscriptions_;
     std::map<std::pair<std::string, std::string>, std::unique_ptr<NotifySocket>> sockets_;
-    std::map<std::pair<std::string, std::string>, SlotPtr> connectionQuestions_;
+    std::map<std::pair<std::string, std::string>, SdBusSlotPtr> connectionQuestions_;
     std::map<std::string, Uuid> identifiers_;
-    std::map<std::uint64_t, MessagePtr> pendingWrites_;
+    std::map<std::uint64_t, SdBusMessagePtr> pendingWrites_;
     std::uint64_t nextRequestHandle_ = 1;
 
     struct DeferredTask;
-    std::vector<EventSourcePtr> deferred_;
+    std::vector<SdEventSourcePtr> deferred_;
 };
 
 }  // namespace orbilatch::bluetooth::bluez

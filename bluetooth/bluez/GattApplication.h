@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "bluetooth/PeripheralManager.h"
-#include "bluetooth/bluez/SdBus.h"
+#include "system/FileDescriptor.h"
+#include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
 
@@ -43,7 +44,7 @@ public:
         Uuid uuid;
         std::vector<std::string> flags;
         std::vector<std::uint8_t> value;
-        SlotPtr slot;
+        SdBusSlotPtr slot;
     };
 
 private:
@@ -58,8 +59,8 @@ private:
     std::string servicePath_;
     MutableService service_;
     Handler& handler_;
-    SlotPtr objectManager_;
-    SlotPtr serviceSlot_;
+    SdBusSlotPtr objectManager_;
+    SdBusSlotPtr serviceSlot_;
     std::vector<std::unique_ptr<Characteristic>> characteristics_;
 };
 

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "bluetooth/PeripheralManager.h"
-#include "bluetooth/bluez/SdBus.h"
+#include "system/FileDescriptor.h"
+#include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
 
@@ -28,7 +29,7 @@ private:
     std::string path_;
     AdvertisementData data_;
     std::function<void()> onRelease_;
-    SlotPtr slot_;
+    SdBusSlotPtr slot_;
 };
 
 }  // namespace orbilatch::bluetooth::bluez

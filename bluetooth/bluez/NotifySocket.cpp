@@ -14,11 +14,11 @@ constexpr std::uint32_t hangUpEvents = EPOLLRDHUP;
 }  // namespace
 
 std::unique_ptr<NotifySocket> NotifySocket::open(sd_event* loop, Listener& listener, std::string device,
-                                                 Uuid characteristic, UniqueFd& peerEnd) {
+                                                 Uuid characteristic, FileDescriptor& peerEnd) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) < 0) return nullptr;
-    UniqueFd ours(ends[0]);
-    peerEnd = UniqueFd(ends[1]);
+    FileDescriptor ours(ends[0]);
+    peerEnd = FileDescriptor(ends[1]);
 
     std::unique_ptr<NotifySocket> socket(
         new NotifySocket(listener, std::move(device), characteristic, std::move(ours)));
@@ -32,7 +32,7 @@ std::unique_ptr<NotifySocket> NotifySocket::open(sd_event* loop, Listener& liste
     return socket;
 }
 
-NotifySocket::NotifySocket(Listener& listener, std::string device, Uuid characteristic, UniqueFd fd)
+NotifySocket::NotifySocket(Listener& listener, std::string device, Uuid characteristic, FileDescriptor fd)
     : listener_(listener), device_(std::move(device)), characteristic_(characteristic), fd_(std::move(fd)) {}
 
 NotifySocket::SendResult NotifySocket::send(std::span<const std::uint8_t> datagram) {

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "bluetooth/Uuid.h"
-#include "bluetooth/bluez/SdBus.h"
+#include "system/FileDescriptor.h"
+#include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
 
@@ -30,21 +31,21 @@ public:
     // Watches our end on the loop and hands the other end out in peerEnd.
     // Null, with errno set, when the pair cannot be made.
     static std::unique_ptr<NotifySocket> open(sd_event* loop, Listener& listener, std::string device,
-                                              Uuid characteristic, UniqueFd& peerEnd);
+                                              Uuid characteristic, FileDescriptor& peerEnd);
 
     // On `full` the socket reports once through notifySocketWritable when
     // there is room again.
     SendResult send(std::span<const std::uint8_t> datagram);
 
 private:
-    NotifySocket(Listener& listener, std::string device, Uuid characteristic, UniqueFd fd);
+    NotifySocket(Listener& listener, std::string device, Uuid characteristic, FileDescriptor fd);
     static int onEvent(sd_event_source* source, int fd, std::uint32_t events, void* userdata);
 
     Listener& listener_;
     std::string device_;
     Uuid characteristic_;
-    UniqueFd fd_;
-    EventSourcePtr watch_;
+    FileDescriptor fd_;
+    SdEventSourcePtr watch_;
 };
 
 }  // namespace orbilatch::bluetooth::bluez

@@ -5,7 +5,7 @@
 #include <map>
 #include <utility>
 
-#include "main/MainQueue.h"
+#include "system/MainQueue.h"
 
 namespace orbilatch::testing {
 

@@ -16,7 +16,7 @@
 #include "frame/AckFrame.h"
 #include "frame/CommandFrame.h"
 #include "fuzz/FuzzSupport.h"
-#include "output/Utf8.h"
+#include "text/Utf8.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ void checkRefused(std::string_view input, const FrameError& error) {
 
     // Each check comes before the next: the size is judged on bytes alone,
     // the text check with a second UTF-8 validator.
-    const bool wellFormed = orbilatch::output::repairUtf8(input) == input;
+    const bool wellFormed = orbilatch::text::repairUtf8(input) == input;
     if (input.empty()) return check(error.code == 1, "empty is code 1", input);
     if (input.size() > 20) return check(error.code == 2, "oversized is code 2", input);
     if (!wellFormed) return check(error.code == 3, "ill-formed UTF-8 is code 3", input);

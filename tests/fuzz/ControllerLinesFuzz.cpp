@@ -20,8 +20,8 @@
 #include "frame/AckFrame.h"
 #include "fuzz/FuzzSupport.h"
 #include "main/ControllerMessage.h"
-#include "main/LineSplitter.h"
-#include "output/Utf8.h"
+#include "system/LineSplitter.h"
+#include "text/Utf8.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ json eventIn(const std::string& line, const Context& context) {
     check(line.starts_with(eventPrefix), "an event line", context);
     const std::string_view text = std::string_view(line).substr(eventPrefix.size());
     check(text.find('\n') == std::string_view::npos, "an event stays on one line", context);
-    check(orbilatch::output::repairUtf8(text) == text, "an event line is UTF-8", context);
+    check(orbilatch::text::repairUtf8(text) == text, "an event line is UTF-8", context);
     json event = json::parse(text, nullptr, /*allow_exceptions=*/false);
     check(event.is_object() && event.contains("type") && event["type"].is_string(), "an event is an object with a type",
           context);
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (auto last = splitter.finish()) lines.push_back(std::move(*last));
 
     for (const std::string& line : lines) {
-        check(line.find('\n') == std::string::npos && orbilatch::output::repairUtf8(line) == line,
+        check(line.find('\n') == std::string::npos && orbilatch::text::repairUtf8(line) == line,
               "the reader hands over one line of UTF-8", line);
 
         bench.peripheral.handleInputLine(line);

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "main/FileDescriptor.h"
+#include "system/FileDescriptor.h"
 
 namespace orbilatch::tests {
 

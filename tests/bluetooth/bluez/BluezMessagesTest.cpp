@@ -4,7 +4,8 @@
 
 #include <sys/socket.h>
 
-#include "bluetooth/bluez/SdBus.h"
+#include "system/FileDescriptor.h"
+#include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
 namespace {
@@ -16,7 +17,7 @@ protected:
     void SetUp() override {
         int ends[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
-        peer_ = UniqueFd(ends[1]);
+        peer_ = FileDescriptor(ends[1]);
         sd_bus* bus = nullptr;
         ASSERT_GE(sd_bus_new(&bus), 0);
         bus_.reset(bus);
@@ -33,9 +34,9 @@ protected:
         return message_.get();
     }
 
-    UniqueFd peer_;
-    BusPtr bus_;
-    MessagePtr message_;
+    FileDescriptor peer_;
+    SdBusPtr bus_;
+    SdBusMessagePtr message_;
 };
 
 TEST_F(BluezMessagesTest, ReadManagedObjectsKeepingTheTypesTheBackendUsesAndSkippingTheRest) {

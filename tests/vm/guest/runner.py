@@ -18,7 +18,7 @@ import traceback
 from pathlib import Path
 
 SOURCE = Path("/run/orbilatch/src")
-sys.path[:0] = [str(SOURCE / "tests/system/guest"), str(SOURCE / "tests/system/scenarios"),
+sys.path[:0] = [str(SOURCE / "tests/vm/guest"), str(SOURCE / "tests/vm/scenarios"),
                 str(SOURCE / "tests"), str(SOURCE / "tools")]
 
 import importlib  # noqa: E402

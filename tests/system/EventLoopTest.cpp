@@ -1,4 +1,4 @@
-#include "main/EventLoop.h"
+#include "system/EventLoop.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "main/MonotonicClock.h"
+#include "system/MonotonicClock.h"
 
 namespace orbilatch {
 namespace {

@@ -6,9 +6,9 @@
 #include <mutex>
 #include <utility>
 
-#include "main/FileDescriptor.h"
-#include "main/MainQueue.h"
-#include "main/SdEventPointers.h"
+#include "system/FileDescriptor.h"
+#include "system/MainQueue.h"
+#include "system/SdPointers.h"
 
 namespace orbilatch {
 

@@ -1,4 +1,4 @@
-#include "main/StdinReader.h"
+#include "system/StdinReader.h"
 
 #include <fcntl.h>
 #include <future>

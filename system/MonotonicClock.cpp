@@ -1,4 +1,4 @@
-#include "main/MonotonicClock.h"
+#include "system/MonotonicClock.h"
 
 #include <chrono>
 

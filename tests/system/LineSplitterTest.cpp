@@ -1,4 +1,4 @@
-#include "main/LineSplitter.h"
+#include "system/LineSplitter.h"
 
 #include <gtest/gtest.h>
 

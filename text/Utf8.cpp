@@ -1,10 +1,9 @@
-#include "output/Utf8.h"
+#include "text/Utf8.h"
 
 #include <cstddef>
 #include <cstdint>
 
-namespace orbilatch::output {
-
+namespace orbilatch::text {
 namespace {
 
 constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
@@ -16,8 +15,9 @@ struct Sequence {
 
 bool inRange(std::uint8_t byte, std::uint8_t low, std::uint8_t high) { return byte >= low && byte <= high; }
 
-// The second byte's range is what excludes overlongs, surrogates and code points
-// above U+10FFFF; every later byte is a plain continuation byte.
+// The sequence starting at a byte of 0x80 or more. The second byte's range is
+// what excludes overlongs, surrogates and code points above U+10FFFF; every
+// later byte is a plain continuation byte.
 Sequence scanSequence(std::string_view bytes) {
     const auto lead = static_cast<std::uint8_t>(bytes[0]);
     std::size_t length = 0;
@@ -46,10 +46,10 @@ Sequence scanSequence(std::string_view bytes) {
     return {length, true};
 }
 
-}  // namespace
-
-void appendRepairedUtf8(std::string& out, std::string_view bytes) {
-    std::size_t validStart = 0;
+// Calls onIllFormed(position, length) for each ill-formed sequence, in order;
+// stops early when it returns false.
+template <typename OnIllFormed>
+void forEachIllFormed(std::string_view bytes, OnIllFormed onIllFormed) {
     std::size_t position = 0;
     while (position < bytes.size()) {
         if (static_cast<std::uint8_t>(bytes[position]) < 0x80) {
@@ -57,13 +57,27 @@ void appendRepairedUtf8(std::string& out, std::string_view bytes) {
             continue;
         }
         const Sequence sequence = scanSequence(bytes.substr(position));
-        if (!sequence.valid) {
-            out.append(bytes.substr(validStart, position - validStart));
-            out.append(replacementCharacter);
-            validStart = position + sequence.length;
-        }
+        if (!sequence.valid && !onIllFormed(position, sequence.length)) return;
         position += sequence.length;
     }
+}
+
+}  // namespace
+
+bool isWellFormedUtf8(std::string_view bytes) {
+    bool wellFormed = true;
+    forEachIllFormed(bytes, [&](std::size_t, std::size_t) { return wellFormed = false; });
+    return wellFormed;
+}
+
+void appendRepairedUtf8(std::string& out, std::string_view bytes) {
+    std::size_t validStart = 0;
+    forEachIllFormed(bytes, [&](std::size_t position, std::size_t length) {
+        out.append(bytes.substr(validStart, position - validStart));
+        out.append(replacementCharacter);
+        validStart = position + length;
+        return true;
+    });
     out.append(bytes.substr(validStart));
 }
 
@@ -74,4 +88,4 @@ std::string repairUtf8(std::string_view bytes) {
     return repaired;
 }
 
-}  // namespace orbilatch::output
+}  // namespace orbilatch::text

@@ -1,10 +1,10 @@
-#include "main/StdinReader.h"
+#include "system/StdinReader.h"
 
 #include <cerrno>
 #include <utility>
 #include <vector>
 
-#include "main/LineSplitter.h"
+#include "system/LineSplitter.h"
 
 namespace orbilatch {
 

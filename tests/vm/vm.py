@@ -7,7 +7,7 @@ installed) or a Debian 13 tree made once with debootstrap and cached in the
 work folder. Three more shares carry the project's source (read-only), a
 results folder the guest writes to and, for the Debian 13 tree, the host's
 kernel modules. A small initramfs (busybox and the 9p modules) mounts them
-and switches to tests/system/guest/stage2.sh.
+and switches to tests/vm/guest/stage2.sh.
 """
 
 import gzip
@@ -23,10 +23,10 @@ import urllib.parse
 from pathlib import Path
 
 SOURCE_DIR = Path(__file__).resolve().parents[2]
-SYSTEM_DIR = SOURCE_DIR / "tests" / "system"
+SYSTEM_DIR = SOURCE_DIR / "tests" / "vm"
 GUEST_SOURCE = "/run/orbilatch/src"
 GUEST_RESULTS = "/run/orbilatch/out"
-STAGE2 = f"{GUEST_SOURCE}/tests/system/guest/stage2.sh"
+STAGE2 = f"{GUEST_SOURCE}/tests/vm/guest/stage2.sh"
 
 # Insertion order matters: each module needs the ones before it.
 NINEP_MODULES = [

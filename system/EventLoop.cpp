@@ -1,4 +1,4 @@
-#include "main/EventLoop.h"
+#include "system/EventLoop.h"
 
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>

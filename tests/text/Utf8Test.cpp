@@ -1,10 +1,10 @@
-#include "output/Utf8.h"
+#include "text/Utf8.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 
-namespace orbilatch::output {
+namespace orbilatch::text {
 namespace {
 
 using namespace std::string_view_literals;
@@ -57,4 +57,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace orbilatch::output
+}  // namespace orbilatch::text

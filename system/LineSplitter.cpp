@@ -1,8 +1,8 @@
-#include "main/LineSplitter.h"
+#include "system/LineSplitter.h"
 
 #include <utility>
 
-#include "output/Utf8.h"
+#include "text/Utf8.h"
 
 namespace orbilatch {
 
@@ -15,7 +15,7 @@ std::vector<std::string> LineSplitter::feed(std::string_view chunk) {
             line = partialLine_;
         }
         if (line.ends_with('\r')) line.remove_suffix(1);
-        lines.push_back(output::repairUtf8(line));
+        lines.push_back(text::repairUtf8(line));
         partialLine_.clear();
         chunk.remove_prefix(lineFeed + 1);
     }
@@ -25,7 +25,7 @@ std::vector<std::string> LineSplitter::feed(std::string_view chunk) {
 
 std::optional<std::string> LineSplitter::finish() {
     if (partialLine_.empty()) return std::nullopt;
-    std::string line = output::repairUtf8(partialLine_);
+    std::string line = text::repairUtf8(partialLine_);
     partialLine_.clear();
     return line;
 }
