@@ -38,22 +38,17 @@ inline constexpr std::uint8_t write = 0x08;
 inline constexpr std::uint8_t notify = 0x10;
 }  // namespace CharacteristicProperty
 
-namespace AttributePermission {
-inline constexpr std::uint8_t none = 0x00;
-inline constexpr std::uint8_t writeable = 0x02;
-}  // namespace AttributePermission
-
 // A remote device in the central role. Two centrals are the same device when
-// their identifiers are equal; `backendHandle` is the backend's own key for it.
+// their identifiers are equal; `deviceKey` is the backend's own name for the
+// device (on BlueZ its object path).
 struct Central {
     Uuid identifier;
-    std::string backendHandle;
+    std::string deviceKey;
 };
 
 struct MutableCharacteristic {
     Uuid uuid;
     std::uint8_t properties = 0;
-    std::uint8_t permissions = 0;
 };
 
 struct MutableService {
@@ -68,12 +63,12 @@ struct AdvertisementData {
 };
 
 // One write from a central. `value` is absent when the platform delivered none;
-// `backendHandle` lets the backend find the pending answer again.
+// `replyKey` is the backend's own name for the answer it keeps waiting.
 struct AttRequest {
     Uuid characteristicUuid;
     Central central;
     std::optional<std::vector<std::uint8_t>> value;
-    std::uint64_t backendHandle = 0;
+    std::uint64_t replyKey = 0;
 };
 
 struct PlatformError {
@@ -98,20 +93,32 @@ public:
     virtual void isReadyToUpdateSubscribers(PeripheralManager& manager) = 0;
 };
 
+// Every request (addService, startAdvertising) gets exactly one outcome
+// callback, also when it was withdrawn before the platform answered, with one
+// exception: a request made while the state is not poweredOn, or one the
+// platform never answers because it went away, gets none. The state update
+// that follows stands for it, and the next poweredOn asks again.
 class PeripheralManager {
 public:
     virtual ~PeripheralManager() = default;
 
     virtual ManagerState state() const = 0;
+    // Withdraws our services. A withdrawn service may go on serving the
+    // centrals subscribed to it until a service is added again or the process
+    // ends, so that notifications already due still reach them; subscriptions
+    // that end with the withdrawal are not reported.
     virtual void removeAllServices() = 0;
     // The outcome arrives later in didAddService.
     virtual void addService(const MutableService& service) = 0;
     // The outcome arrives later in didStartAdvertising.
     virtual void startAdvertising(const AdvertisementData& data) = 0;
-    // No callback; harmless when not advertising.
+    // No callback; harmless when not advertising. An advertisement still
+    // waiting for its outcome gets it, and is withdrawn then.
     virtual void stopAdvertising() = 0;
-    // True when the notification was taken for sending; false when the transmit
-    // queue is full, in which case isReadyToUpdateSubscribers follows.
+    // True when the notification was taken for sending. False when it was not,
+    // and then isReadyToUpdateSubscribers follows: once the transmit queue has
+    // room again, or at once after the central's unsubscription was reported
+    // when the central can no longer be reached.
     virtual bool updateValue(std::span<const std::uint8_t> value, const MutableCharacteristic& characteristic,
                              std::span<const Central> centrals) = 0;
     // Exactly one answer per request.

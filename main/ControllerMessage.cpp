@@ -43,6 +43,9 @@ std::int64_t protocolVersionOf(const json& object) {
 }  // namespace
 
 ControllerMessage parseControllerMessage(std::string_view line) {
+    // The JSON reader takes a NUL for the end of its input, and no JSON text
+    // holds one outside a string, where it would have to be escaped.
+    if (line.find('\0') != std::string_view::npos) return MalformedMessage{};
     const json message = json::parse(line, nullptr, /*allow_exceptions=*/false);
     if (!message.is_object()) return MalformedMessage{};
 

@@ -106,12 +106,10 @@ void OrbiLatchBlePeripheral::configureService() {
     commandCharacteristic = bluetooth::MutableCharacteristic{
         .uuid = commandCharacteristicUUID,
         .properties = bluetooth::CharacteristicProperty::write,
-        .permissions = bluetooth::AttributePermission::writeable,
     };
     acknowledgementCharacteristic = bluetooth::MutableCharacteristic{
         .uuid = acknowledgementCharacteristicUUID,
         .properties = bluetooth::CharacteristicProperty::notify,
-        .permissions = bluetooth::AttributePermission::none,
     };
     manager->addService(bluetooth::MutableService{
         .uuid = serviceUUID,

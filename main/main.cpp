@@ -1,33 +1,19 @@
-#include <pthread.h>
-
-#include <csignal>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
-#include "bluetooth/bluez/BluezPeripheralManager.h"
+#include "bluetooth/bluez/BluezPeripheral.h"
+#include "main/OrbiLatchBlePeripheral.h"
+#include "output/StandardStreams.h"
 #include "system/EventLoop.h"
 #include "system/MonotonicClock.h"
-#include "main/OrbiLatchBlePeripheral.h"
 #include "system/StdinReader.h"
-#include "output/StandardStreams.h"
 
-namespace {
-
-// Blocked before any other thread exists, so every thread inherits the mask and
-// the signals reach only the event loop's signalfd.
-void blockTerminationSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-}
-
-}  // namespace
-
+// SIGINT and SIGTERM keep their default action until the loop takes them over,
+// just before it runs: a signal during start-up ends the process as it would
+// end any other.
 int main() {
     using namespace orbilatch;
-
-    blockTerminationSignals();
 
     EventLoop loop;
     output::StandardStreams output;
@@ -38,7 +24,9 @@ int main() {
             .monotonicSeconds = monotonicSeconds,
             .exitProcess = [] { std::exit(0); },
         },
-        bluetooth::bluez::makeBluezPeripheralManagerFactory(loop.handle()));
+        bluetooth::bluez::bluezPeripheralManagers(loop, [&output](std::string_view message) {
+            output.stderr(message);
+        }));
 
     // Let go of at once: the reader thread runs until the process exits, and a
     // thread that ended with its input must not wait for a join that exit()

@@ -10,6 +10,8 @@
 #include <string>
 #include <system_error>
 
+#include "system/TerminationSignals.h"
+
 namespace orbilatch {
 namespace {
 
@@ -67,6 +69,8 @@ void EventLoop::postAfter(std::chrono::milliseconds delay, Task task) {
 
 void EventLoop::onTerminationSignals(std::function<void()> onSignal) {
     onTerminationSignal_ = std::move(onSignal);
+    const sigset_t signals = terminationSignals();
+    check(-pthread_sigmask(SIG_BLOCK, &signals, nullptr), "pthread_sigmask");
     sd_event_source* source = nullptr;
     check(sd_event_add_signal(handle(), &source, SIGINT, &EventLoop::onSignal, this), "sd_event_add_signal");
     interruptSource_.reset(source);

@@ -29,7 +29,8 @@ public:
     void postAfter(std::chrono::milliseconds delay, Task task) override;
 
     // Calls onSignal on the main thread once per SIGINT or SIGTERM received.
-    // Both signals must already be blocked in every thread.
+    // Blocks both in the calling thread; every other thread must have them
+    // blocked already.
     void onTerminationSignals(std::function<void()> onSignal);
 
     // Runs until something ends the process.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "system/LineSplitter.h"
+#include "system/TerminationSignals.h"
 
 namespace orbilatch {
 
@@ -26,9 +27,13 @@ void readLines(int fd, const StdinReader::Deliver& deliver) {
 
 }  // namespace
 
-// The thread owns everything it uses, so it may outlive this object.
-StdinReader::StdinReader(Deliver deliver, int fd)
-    : thread_([deliver = std::move(deliver), fd] { readLines(fd, deliver); }) {}
+// The thread owns everything it uses, so it may outlive this object. It never
+// takes SIGINT or SIGTERM: those belong to the event loop, or, until the loop
+// takes them over, to their default action.
+StdinReader::StdinReader(Deliver deliver, int fd) {
+    const TerminationSignalsBlocked blocked;
+    thread_ = std::thread([deliver = std::move(deliver), fd] { readLines(fd, deliver); });
+}
 
 // The process ends by exit() while the thread is still blocked in read(), so
 // there is nothing to wait for here.

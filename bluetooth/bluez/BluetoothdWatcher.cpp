@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bluetooth/bluez/BluezErrors.h"
 #include "bluetooth/bluez/BluezMessages.h"
-#include "bluetooth/bluez/BusCallbacks.h"
-#include "bluetooth/bluez/BusErrors.h"
+#include "bluetooth/bluez/BusCalls.h"
 
 namespace orbilatch::bluetooth::bluez {
 namespace {
-
-constexpr const char* bluezName = "org.bluez";
-constexpr const char* busDriver = "org.freedesktop.DBus";
 
 const std::string ownerRule =
     "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
@@ -34,20 +31,25 @@ bool sentBy(sd_bus_message* message, const char* name) {
 
 }  // namespace
 
-BluetoothdWatcher::BluetoothdWatcher(sd_bus* bus, Listener& listener) : bus_(bus), listener_(listener) {
+BluetoothdWatcher::BluetoothdWatcher(sd_bus* bus, Listener& listener, Diagnose diagnose)
+    : bus_(bus), listener_(listener), diagnose_(std::move(diagnose)) {
     sd_bus_slot* filter = nullptr;
-    if (sd_bus_add_filter(bus_, &filter, admitOnlyBluetoothd, this) < 0) {
+    int r = sd_bus_add_filter(bus_, &filter, admitOnlyBluetoothd, this);
+    if (r >= 0) filter_.reset(filter);
+    if (r >= 0) r = addMatch(bus_, ownerRule, [this](sd_bus_message* m) { onNameOwnerChanged(m); }, ownerMatch_);
+    if (r >= 0) r = addMatch(bus_, interfacesAddedRule, [this](sd_bus_message* m) { onInterfacesAdded(m); }, addedMatch_);
+    if (r >= 0)
+        r = addMatch(bus_, interfacesRemovedRule, [this](sd_bus_message* m) { onInterfacesRemoved(m); }, removedMatch_);
+    if (r >= 0)
+        r = addMatch(bus_, propertiesRule, [this](sd_bus_message* m) { onPropertiesChanged(m); }, propertiesMatch_);
+    if (r >= 0)
+        r = addMatch(bus_, disconnectedRule, [this](sd_bus_message*) { ownerGone(BluezLink::unreachable); },
+                     disconnectedMatch_);
+    if (r >= 0) r = askForOwner();
+    if (r < 0) {
+        diagnose_(failure("cannot follow bluetoothd on the system bus", r));
         link_ = BluezLink::unreachable;
-        return;
     }
-    filter_.reset(filter);
-    ownerMatch_ = addMatch(bus_, ownerRule, [this](sd_bus_message* m) { onNameOwnerChanged(m); });
-    addedMatch_ = addMatch(bus_, interfacesAddedRule, [this](sd_bus_message* m) { onInterfacesAdded(m); });
-    removedMatch_ = addMatch(bus_, interfacesRemovedRule, [this](sd_bus_message* m) { onInterfacesRemoved(m); });
-    propertiesMatch_ = addMatch(bus_, propertiesRule, [this](sd_bus_message* m) { onPropertiesChanged(m); });
-    disconnectedMatch_ =
-        addMatch(bus_, disconnectedRule, [this](sd_bus_message*) { ownerGone(BluezLink::unreachable); });
-    askForOwner();
 }
 
 std::optional<AdapterFacts> BluetoothdWatcher::adapterFacts() const {
@@ -56,20 +58,24 @@ std::optional<AdapterFacts> BluetoothdWatcher::adapterFacts() const {
 }
 
 // The matches went out first, so no owner change after this answer is missed.
-void BluetoothdWatcher::askForOwner() {
-    SdBusMessagePtr call = newCallWithoutAutoStart(bus_, busDriver, "/org/freedesktop/DBus", busDriver, "GetNameOwner");
-    if (!call || sd_bus_message_append(call.get(), "s", bluezName) < 0) return;
-    ownerCall_ = callAsync(bus_, call.get(), [this](sd_bus_message* reply) {
-        if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-            if (sd_bus_error_has_name(error, SD_BUS_ERROR_DISCONNECTED)) return;
-            if (owner_) return;
-            link_ = isAccessDenied(error->name) ? BluezLink::accessDenied : BluezLink::noOwner;
-            listener_.bluezChanged();
-            return;
-        }
-        const char* owner = nullptr;
-        if (sd_bus_message_read(reply, "s", &owner) >= 0 && owner) bluetoothdAppeared(owner);
-    });
+int BluetoothdWatcher::askForOwner() {
+    SdBusMessagePtr call;
+    int r = newCall(bus_, busName::driver, busName::driverPath, interfaceName::driver, "GetNameOwner", call);
+    if (r >= 0) r = sd_bus_message_append(call.get(), "s", busName::bluez);
+    if (r < 0) return r;
+    return callAsync(
+        bus_, call.get(),
+        [this](sd_bus_message* reply) {
+            if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
+                if (sd_bus_error_has_name(error, errorName::disconnected) || owner_) return;
+                link_ = isAccessDenied(error->name) ? BluezLink::accessDenied : BluezLink::noOwner;
+                listener_.bluezChanged();
+                return;
+            }
+            const char* owner = nullptr;
+            if (sd_bus_message_read(reply, "s", &owner) >= 0 && owner) bluetoothdAppeared(owner);
+        },
+        ownerCall_);
 }
 
 void BluetoothdWatcher::bluetoothdAppeared(const std::string& owner) {
@@ -91,26 +97,40 @@ void BluetoothdWatcher::ownerGone(BluezLink link) {
 }
 
 void BluetoothdWatcher::loadObjects() {
-    SdBusMessagePtr call =
-        newCallWithoutAutoStart(bus_, bluezName, "/", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects");
-    if (!call) return;
-    objectsCall_ = callAsync(bus_, call.get(), [this](sd_bus_message* reply) { objectsLoaded(reply); });
+    SdBusMessagePtr call;
+    int r = newCall(bus_, busName::bluez, "/", interfaceName::objectManager, "GetManagedObjects", call);
+    if (r >= 0) r = callAsync(bus_, call.get(), [this](sd_bus_message* reply) { objectsLoaded(reply); }, objectsCall_);
+    if (r < 0 && !meansBusIsGone(r)) objectsUnknown(failure("cannot ask bluetoothd for its objects", r));
 }
 
 void BluetoothdWatcher::objectsLoaded(sd_bus_message* reply) {
     if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
         if (meansBluetoothdIsGone(error->name)) return;
-        // Any other failure leaves us without an adapter: unsupported.
-        link_ = isAccessDenied(error->name) ? BluezLink::accessDenied : BluezLink::loaded;
-        listener_.bluezChanged();
+        if (isAccessDenied(error->name)) {
+            link_ = BluezLink::accessDenied;
+            listener_.bluezChanged();
+            return;
+        }
+        objectsUnknown("bluetoothd did not list its objects: " + platformErrorFrom(*error).description);
         return;
     }
     std::map<std::string, InterfaceProperties> objects;
-    readManagedObjects(reply, objects);
+    if (const int r = readManagedObjects(reply, objects); r < 0) {
+        objectsUnknown(failure("cannot read bluetoothd's objects", r));
+        return;
+    }
     objects_.clear();
     for (const auto& [path, interfaces] : objects) objects_.addInterfaces(path, interfaces);
     link_ = BluezLink::loaded;
     chooseAdapterAndReport();
+}
+
+// Without its objects we know of no adapter: unsupported, until bluetoothd
+// comes again.
+void BluetoothdWatcher::objectsUnknown(const std::string& why) {
+    diagnose_(why);
+    link_ = BluezLink::loaded;
+    listener_.bluezChanged();
 }
 
 // Until the objects are loaded, signals are left out: the loaded objects
@@ -121,11 +141,11 @@ bool BluetoothdWatcher::fromBluetoothd(sd_bus_message* message) const {
 
 void BluetoothdWatcher::onNameOwnerChanged(sd_bus_message* signal) {
     // A unicast signal from anyone reaches us whatever our match rules say.
-    if (!sentBy(signal, busDriver)) return;
+    if (!sentBy(signal, busName::driver)) return;
     const char* name = nullptr;
     const char* oldOwner = nullptr;
     const char* newOwner = nullptr;
-    if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) < 0 || std::strcmp(name, bluezName) != 0)
+    if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) < 0 || std::strcmp(name, busName::bluez) != 0)
         return;
     if (*oldOwner) ownerGone(BluezLink::ownerLost);
     if (*newOwner) bluetoothdAppeared(newOwner);
@@ -180,7 +200,7 @@ void BluetoothdWatcher::chooseAdapterAndReport() {
 int BluetoothdWatcher::admitOnlyBluetoothd(sd_bus_message* message, void* userdata, sd_bus_error*) {
     const auto& watcher = *static_cast<BluetoothdWatcher*>(userdata);
     if (sd_bus_message_is_method_call(message, nullptr, nullptr) <= 0 || watcher.fromBluetoothd(message)) return 0;
-    sd_bus_reply_method_errorf(message, SD_BUS_ERROR_ACCESS_DENIED, "Only bluetoothd may call this agent");
+    answer(message, Answer::notFromBluetoothd);
     return 1;
 }
 

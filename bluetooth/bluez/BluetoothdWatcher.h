@@ -1,11 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "bluetooth/bluez/AdapterState.h"
 #include "bluetooth/bluez/BluezObjects.h"
-#include "system/FileDescriptor.h"
 #include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -34,8 +35,10 @@ public:
         ~Listener() = default;
     };
 
+    using Diagnose = std::function<void(std::string_view message)>;
+
     // Starts watching; the first news arrives from the loop.
-    BluetoothdWatcher(sd_bus* bus, Listener& listener);
+    BluetoothdWatcher(sd_bus* bus, Listener& listener, Diagnose diagnose);
 
     BluezLink link() const { return link_; }
     const BluezObjects& objects() const { return objects_; }
@@ -43,11 +46,12 @@ public:
     std::optional<AdapterFacts> adapterFacts() const;
 
 private:
-    void askForOwner();
+    int askForOwner();
     void bluetoothdAppeared(const std::string& owner);
     void ownerGone(BluezLink link);
     void loadObjects();
     void objectsLoaded(sd_bus_message* reply);
+    void objectsUnknown(const std::string& why);
     bool fromBluetoothd(sd_bus_message* message) const;
 
     void onNameOwnerChanged(sd_bus_message* signal);
@@ -59,6 +63,7 @@ private:
 
     sd_bus* bus_;
     Listener& listener_;
+    Diagnose diagnose_;
     BluezLink link_ = BluezLink::pending;
     std::optional<std::string> owner_;
     BluezObjects objects_;

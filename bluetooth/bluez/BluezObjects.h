@@ -8,15 +8,9 @@
 #include <vector>
 
 #include "bluetooth/bluez/AdapterState.h"
+#include "bluetooth/bluez/BusNames.h"
 
 namespace orbilatch::bluetooth::bluez {
-
-namespace interfaceName {
-inline constexpr const char* adapter = "org.bluez.Adapter1";
-inline constexpr const char* device = "org.bluez.Device1";
-inline constexpr const char* gattManager = "org.bluez.GattManager1";
-inline constexpr const char* advertisingManager = "org.bluez.LEAdvertisingManager1";
-}  // namespace interfaceName
 
 // The property types the backend reads; others are skipped when read.
 using PropertyValue = std::variant<bool, std::string, std::vector<std::string>>;

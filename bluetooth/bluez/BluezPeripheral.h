@@ -4,32 +4,40 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "bluetooth/PeripheralManager.h"
-#include "bluetooth/bluez/AdapterState.h"
 #include "bluetooth/bluez/BluetoothdWatcher.h"
+#include "bluetooth/bluez/CentralIdentity.h"
 #include "bluetooth/bluez/GattApplication.h"
 #include "bluetooth/bluez/LeAdvertisement.h"
-#include "bluetooth/bluez/NotifySocket.h"
-#include "system/FileDescriptor.h"
+#include "bluetooth/bluez/NotifySubscriptions.h"
+#include "bluetooth/bluez/Registration.h"
+#include "system/EventLoop.h"
 #include "system/SdPointers.h"
-#include "bluetooth/bluez/SubscriptionBook.h"
 
 namespace orbilatch::bluetooth::bluez {
 
 // The peripheral role over bluetoothd's D-Bus API: our service is a GATT
 // application, our advertisement an LEAdvertisement1, subscriptions arrive as
 // AcquireNotify sockets and writes as WriteValue calls.
+//
+// A withdrawn application stays registered until the next one is added or
+// the process ends (bluetoothd drops a client's registrations when its bus
+// connection closes): an acknowledgement due in the moments before the exit
+// still reaches the watch, and a watch that leaves then is still seen leaving.
 class BluezPeripheral final : public PeripheralManager,
                               private BluetoothdWatcher::Listener,
                               private GattApplication::Handler,
-                              private NotifySocket::Listener {
+                              private NotifySubscriptions::Listener,
+                              private NotifySubscriptions::Bluetoothd {
 public:
-    BluezPeripheral(sd_event* loop, PeripheralManagerDelegate& delegate);
+    // For a human: what failed and why.
+    using Diagnose = std::function<void(std::string_view message)>;
+
+    BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose);
     BluezPeripheral(const BluezPeripheral&) = delete;
     BluezPeripheral& operator=(const BluezPeripheral&) = delete;
     ~BluezPeripheral() override;
@@ -44,21 +52,15 @@ public:
     void respondToRequest(const AttRequest& request, AttError result) override;
 
 private:
-    // Something exported and registered with bluetoothd. A registration
-    // withdrawn while its call is outstanding keeps only the call, to undo the
-    // registration should it succeed; it reports no outcome.
-    enum class Stage { pending, registered, released };
+    // An exported object and its registration, which decides when the object
+    // may go.
     template <typename Exported>
-    struct Registration {
-        std::string path;
-        // The adapter it went to, which is where it must be withdrawn from.
-        std::string adapter;
-        std::unique_ptr<Exported> exported;
-        SdBusSlotPtr call;
-        Stage stage = Stage::pending;
+    struct Published {
+        std::unique_ptr<Registration> registration;
+        std::unique_ptr<Exported> object;
+        // Withdrawn, but serving until the next application is added.
+        bool retired = false;
     };
-    using ServiceRegistration = Registration<GattApplication>;
-    using AdvertisementRegistration = Registration<LeAdvertisement>;
 
     void bluezChanged() override;
     void bluetoothdLeft() override;
@@ -70,47 +72,42 @@ private:
     void writeValue(const Uuid& characteristic, sd_bus_message* call) override;
     void acquireNotify(const Uuid& characteristic, sd_bus_message* call) override;
 
-    void notifySocketHungUp(const std::string& device, const Uuid& characteristic) override;
-    void notifySocketWritable() override;
-    void askWhetherStillConnected(const std::string& device, const Uuid& characteristic);
-    void connectionAnswered(const std::string& device, const Uuid& characteristic, sd_bus_message* answer);
+    void subscribed(const std::string& device, const Uuid& characteristic) override;
+    void unsubscribed(const std::string& device, const Uuid& characteristic) override;
+    void readyToSend() override;
 
+    std::optional<DeviceFacts> device(const std::string& path) const override;
+    int askWhetherConnected(const std::string& device, std::function<void(bool connected)> answer,
+                            SdBusSlotPtr& slot) override;
+    bool announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value) override;
+
+    void connect();
     bool bluetoothdReady() const;
-    SdBusMessagePtr newManagerCall(const char* interface, const char* member);
-    SdBusMessagePtr newRegistrationCall(const char* interface, const char* member, const std::string& objectPath);
-    template <typename Exported>
-    void unregister(const char* interface, const char* member, const Registration<Exported>& registration);
-    void withdrawServices();
-    void serviceRegistrationAnswered(ServiceRegistration* registration, sd_bus_message* reply);
-    void advertisementRegistrationAnswered(AdvertisementRegistration* registration, sd_bus_message* reply);
-    void advertisementReleased(const AdvertisementRegistration* registration);
-    bool announce(std::span<const std::uint8_t> value, const Uuid& characteristic);
-
+    std::unique_ptr<Registration> newRegistration(const Registration::Manager& manager, const std::string& path);
+    std::string newObjectPath(std::string_view kind);
+    void withdrawApplications(bool onlyRetired);
+    void forgetSettled();
     Central centralFor(const std::string& devicePath);
-    void reportUnsubscribed(const std::string& device, const std::vector<Uuid>& characteristics);
-    void closeSocketsOf(const std::string& device);
-    void runSoon(std::function<void()> task);
-    static int runDeferred(sd_event_source* source, void* userdata);
 
-    sd_event* loop_;
+    EventLoop& loop_;
     PeripheralManagerDelegate& delegate_;
+    Diagnose diagnose_;
     SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;
     StateReporter reporter_;
+    NotifySubscriptions subscriptions_;
+    CentralIdentities identities_;
 
-    std::vector<std::unique_ptr<ServiceRegistration>> services_;
-    std::vector<std::unique_ptr<AdvertisementRegistration>> advertisements_;
+    std::vector<Published<GattApplication>> applications_;
+    std::vector<Published<LeAdvertisement>> advertisements_;
     std::uint64_t nextObjectNumber_ = 0;
 
-    SubscriptionBook subscriptions_;
-    std::map<std::pair<std::string, std::string>, std::unique_ptr<NotifySocket>> sockets_;
-    std::map<std::pair<std::string, std::string>, SdBusSlotPtr> connectionQuestions_;
-    std::map<std::string, Uuid> identifiers_;
     std::map<std::uint64_t, SdBusMessagePtr> pendingWrites_;
-    std::uint64_t nextRequestHandle_ = 1;
-
-    struct DeferredTask;
-    std::vector<SdEventSourcePtr> deferred_;
+    std::uint64_t nextReplyKey_ = 1;
 };
+
+// Managers that talk to bluetoothd over the system bus (DBUS_SYSTEM_BUS_ADDRESS
+// when set), attached to the loop: every delegate callback runs there.
+PeripheralManagerFactory bluezPeripheralManagers(EventLoop& loop, BluezPeripheral::Diagnose diagnose);
 
 }  // namespace orbilatch::bluetooth::bluez

@@ -39,4 +39,35 @@ Uuid centralIdentifier(const CentralAddress& address) {
     return nameBasedUuid(centralNameSpace, name);
 }
 
+std::optional<std::string> deviceAddressFromPath(std::string_view devicePath) {
+    constexpr std::string_view prefix = "dev_";
+    constexpr std::size_t addressLength = 17;
+    const std::size_t slash = devicePath.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? devicePath : devicePath.substr(slash + 1);
+    if (!name.starts_with(prefix) || name.size() != prefix.size() + addressLength) return std::nullopt;
+
+    std::string address(name.substr(prefix.size()));
+    for (std::size_t i = 0; i < address.size(); ++i) {
+        const bool separator = i % 3 == 2;
+        if (separator && address[i] != '_') return std::nullopt;
+        if (!separator && !std::isxdigit(static_cast<unsigned char>(address[i]))) return std::nullopt;
+        if (separator) address[i] = ':';
+    }
+    return address;
+}
+
+Uuid CentralIdentities::identifierOf(const std::string& devicePath, const BluezObjects& objects) {
+    if (const auto found = identifiers_.find(devicePath); found != identifiers_.end()) return found->second;
+    const std::optional<DeviceFacts> facts = objects.device(devicePath);
+    const std::string address = facts && !facts->address.empty()
+                                    ? facts->address
+                                    : deviceAddressFromPath(devicePath).value_or(devicePath);
+    const std::string adapterPath =
+        facts && !facts->adapterPath.empty() ? facts->adapterPath : devicePath.substr(0, devicePath.rfind('/'));
+    const Uuid identifier =
+        centralIdentifier({objects.adapterAddress(adapterPath), facts ? facts->addressType : "", address});
+    identifiers_.emplace(devicePath, identifier);
+    return identifier;
+}
+
 }  // namespace orbilatch::bluetooth::bluez

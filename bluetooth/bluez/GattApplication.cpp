@@ -3,14 +3,22 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "bluetooth/bluez/GattAttributes.h"
+#include "bluetooth/bluez/BusNames.h"
 
 namespace orbilatch::bluetooth::bluez {
 
 namespace {
 
-constexpr const char* serviceInterface = "org.bluez.GattService1";
-constexpr const char* characteristicInterface = "org.bluez.GattCharacteristic1";
+bool notifies(std::uint8_t properties) { return (properties & CharacteristicProperty::notify) != 0; }
+
+// The Flags for the properties we publish. Write is "write" alone: with
+// "write-without-response" bluetoothd would acknowledge every write itself.
+std::vector<std::string> characteristicFlags(std::uint8_t properties) {
+    std::vector<std::string> flags;
+    if (properties & CharacteristicProperty::write) flags.emplace_back("write");
+    if (notifies(properties)) flags.emplace_back("notify");
+    return flags;
+}
 
 int appendStrings(sd_bus_message* reply, const std::vector<std::string>& strings) {
     int r = sd_bus_message_open_container(reply, SD_BUS_TYPE_ARRAY, "s");
@@ -109,15 +117,12 @@ struct GattVtables {
     };
 };
 
-std::unique_ptr<GattApplication> GattApplication::exportService(sd_bus* bus, std::string root,
-                                                                const MutableService& service, Handler& handler) {
-    std::unique_ptr<GattApplication> application(new GattApplication(bus, std::move(root), service, handler));
-    const int r = application->exportObjects();
-    if (r < 0) {
-        errno = -r;
-        return nullptr;
-    }
-    return application;
+int GattApplication::exportService(sd_bus* bus, std::string root, const MutableService& service, Handler& handler,
+                                   std::unique_ptr<GattApplication>& application) {
+    std::unique_ptr<GattApplication> made(new GattApplication(bus, std::move(root), service, handler));
+    const int r = made->exportObjects();
+    if (r >= 0) application = std::move(made);
+    return r;
 }
 
 GattApplication::GattApplication(sd_bus* bus, std::string root, const MutableService& service, Handler& handler)
@@ -129,7 +134,7 @@ int GattApplication::exportObjects() {
     if (r < 0) return r;
     objectManager_.reset(slot);
 
-    r = sd_bus_add_object_vtable(bus_, &slot, servicePath_.c_str(), serviceInterface, GattVtables::service, this);
+    r = sd_bus_add_object_vtable(bus_, &slot, servicePath_.c_str(), interfaceName::gattService, GattVtables::service, this);
     if (r < 0) return r;
     serviceSlot_.reset(slot);
 
@@ -141,7 +146,7 @@ int GattApplication::exportObjects() {
         characteristic->flags = characteristicFlags(definition.properties);
         const sd_bus_vtable* vtable =
             notifies(definition.properties) ? GattVtables::notifyingCharacteristic : GattVtables::characteristic;
-        r = sd_bus_add_object_vtable(bus_, &slot, characteristic->path.c_str(), characteristicInterface, vtable,
+        r = sd_bus_add_object_vtable(bus_, &slot, characteristic->path.c_str(), interfaceName::gattCharacteristic, vtable,
                                      characteristic.get());
         if (r < 0) return r;
         characteristic->slot.reset(slot);
@@ -157,12 +162,12 @@ GattApplication::Characteristic* GattApplication::find(const Uuid& uuid) const {
 
 bool GattApplication::hasCharacteristic(const Uuid& uuid) const { return find(uuid) != nullptr; }
 
-bool GattApplication::announceValue(const Uuid& uuid, std::span<const std::uint8_t> value) {
+int GattApplication::announceValue(const Uuid& uuid, std::span<const std::uint8_t> value) {
     Characteristic* characteristic = find(uuid);
-    if (!characteristic) return false;
+    if (!characteristic) return -ENOENT;
     characteristic->value.assign(value.begin(), value.end());
-    return sd_bus_emit_properties_changed(bus_, characteristic->path.c_str(), characteristicInterface, "Value",
-                                          nullptr) >= 0;
+    return sd_bus_emit_properties_changed(bus_, characteristic->path.c_str(), interfaceName::gattCharacteristic,
+                                          "Value", nullptr);
 }
 
 }  // namespace orbilatch::bluetooth::bluez

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "bluetooth/PeripheralManager.h"
-#include "system/FileDescriptor.h"
 #include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -27,16 +26,16 @@ public:
         ~Handler() = default;
     };
 
-    // Null when sd-bus refuses an object; the error is in errno.
-    static std::unique_ptr<GattApplication> exportService(sd_bus* bus, std::string root,
-                                                          const MutableService& service, Handler& handler);
+    // 0, or the negative errno with which sd-bus refused an object.
+    static int exportService(sd_bus* bus, std::string root, const MutableService& service, Handler& handler,
+                             std::unique_ptr<GattApplication>& application);
 
     const MutableService& service() const { return service_; }
     bool hasCharacteristic(const Uuid& uuid) const;
 
     // Sets the characteristic's Value and signals it: bluetoothd notifies
-    // every device subscribed to it.
-    bool announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value);
+    // every device subscribed to it. 0 or a negative errno.
+    int announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value);
 
     struct Characteristic {
         GattApplication* application = nullptr;

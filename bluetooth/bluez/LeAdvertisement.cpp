@@ -1,8 +1,6 @@
 #include "bluetooth/bluez/LeAdvertisement.h"
 
-#include <cerrno>
-
-#include "bluetooth/bluez/GattAttributes.h"
+#include "bluetooth/bluez/BusNames.h"
 
 namespace orbilatch::bluetooth::bluez {
 
@@ -53,19 +51,17 @@ struct AdvertisementVtable {
     };
 };
 
-std::unique_ptr<LeAdvertisement> LeAdvertisement::exportAdvertisement(sd_bus* bus, std::string path,
-                                                                      const AdvertisementData& data,
-                                                                      std::function<void()> onRelease) {
-    std::unique_ptr<LeAdvertisement> advertisement(new LeAdvertisement(std::move(path), data, std::move(onRelease)));
+int LeAdvertisement::exportAdvertisement(sd_bus* bus, std::string path, const AdvertisementData& data,
+                                         std::function<void()> onRelease,
+                                         std::unique_ptr<LeAdvertisement>& advertisement) {
+    std::unique_ptr<LeAdvertisement> made(new LeAdvertisement(std::move(path), data, std::move(onRelease)));
     sd_bus_slot* slot = nullptr;
-    const int r = sd_bus_add_object_vtable(bus, &slot, advertisement->path_.c_str(), "org.bluez.LEAdvertisement1",
-                                           AdvertisementVtable::vtable, advertisement.get());
-    if (r < 0) {
-        errno = -r;
-        return nullptr;
-    }
-    advertisement->slot_.reset(slot);
-    return advertisement;
+    const int r = sd_bus_add_object_vtable(bus, &slot, made->path_.c_str(), interfaceName::advertisement,
+                                           AdvertisementVtable::vtable, made.get());
+    if (r < 0) return r;
+    made->slot_.reset(slot);
+    advertisement = std::move(made);
+    return 0;
 }
 
 LeAdvertisement::LeAdvertisement(std::string path, const AdvertisementData& data, std::function<void()> onRelease)

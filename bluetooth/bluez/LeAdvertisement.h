@@ -5,7 +5,6 @@
 #include <string>
 
 #include "bluetooth/PeripheralManager.h"
-#include "system/FileDescriptor.h"
 #include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -15,11 +14,10 @@ namespace orbilatch::bluetooth::bluez {
 // change once exported, so it never emits PropertiesChanged.
 class LeAdvertisement {
 public:
-    // Null when sd-bus refuses the object; the error is in errno. onRelease
+    // 0, or the negative errno with which sd-bus refused the object. onRelease
     // runs when bluetoothd drops the advertisement by itself.
-    static std::unique_ptr<LeAdvertisement> exportAdvertisement(sd_bus* bus, std::string path,
-                                                                const AdvertisementData& data,
-                                                                std::function<void()> onRelease);
+    static int exportAdvertisement(sd_bus* bus, std::string path, const AdvertisementData& data,
+                                   std::function<void()> onRelease, std::unique_ptr<LeAdvertisement>& advertisement);
 
 private:
     LeAdvertisement(std::string path, const AdvertisementData& data, std::function<void()> onRelease);

@@ -18,17 +18,17 @@ SubscriptionBook::HangUp SubscriptionBook::hungUp(const std::string& device, con
     if (!entry || entry->phase != Phase::subscribed) return HangUp::ignore;
     if (bondedAndConnected) {
         entry->phase = Phase::hangingUp;
-        return HangUp::askWhetherConnected;
+        return HangUp::reportAndAsk;
     }
     erase(device, characteristic);
     return HangUp::report;
 }
 
-bool SubscriptionBook::stillConnected(const std::string& device, const Uuid& characteristic) {
+// Still connected: it switched notifications off. Otherwise its disconnection
+// has already made it away.
+void SubscriptionBook::connectionAnswered(const std::string& device, const Uuid& characteristic, bool connected) {
     const Entry* entry = find(device, characteristic);
-    if (!entry || entry->phase != Phase::hangingUp) return false;
-    erase(device, characteristic);
-    return true;
+    if (connected && entry && entry->phase == Phase::hangingUp) erase(device, characteristic);
 }
 
 std::vector<Uuid> SubscriptionBook::disconnected(const std::string& device, bool bonded) {
@@ -36,7 +36,7 @@ std::vector<Uuid> SubscriptionBook::disconnected(const std::string& device, bool
     const auto found = devices_.find(device);
     if (found == devices_.end()) return ended;
     for (Entry& entry : found->second) {
-        if (ends(entry.phase)) ended.push_back(entry.characteristic);
+        if (entry.phase == Phase::subscribed) ended.push_back(entry.characteristic);
         entry.phase = Phase::away;
     }
     if (!bonded) devices_.erase(found);
@@ -60,7 +60,7 @@ std::vector<Uuid> SubscriptionBook::forget(const std::string& device) {
     const auto found = devices_.find(device);
     if (found == devices_.end()) return ended;
     for (const Entry& entry : found->second)
-        if (ends(entry.phase)) ended.push_back(entry.characteristic);
+        if (entry.phase == Phase::subscribed) ended.push_back(entry.characteristic);
     devices_.erase(found);
     return ended;
 }
@@ -69,7 +69,7 @@ std::vector<std::pair<std::string, Uuid>> SubscriptionBook::forgetAll() {
     std::vector<std::pair<std::string, Uuid>> ended;
     for (const auto& [device, entries] : devices_)
         for (const Entry& entry : entries)
-            if (ends(entry.phase)) ended.emplace_back(device, entry.characteristic);
+            if (entry.phase == Phase::subscribed) ended.emplace_back(device, entry.characteristic);
     devices_.clear();
     return ended;
 }

@@ -22,15 +22,15 @@ public:
         // A bonded central's socket hung up while it still looked connected:
         // either it switched notifications off, or its link dropped and the
         // disconnection is on its way (bluetoothd 5.8x closes a bonded
-        // central's socket then, and keeps its subscription). Ask bluetoothd
-        // whether it is still connected and pass the answer to stillConnected.
-        askWhetherConnected,
+        // central's socket then, and keeps its subscription). Either way it
+        // is gone now; ask bluetoothd whether it is still connected and pass
+        // the answer on, which decides whether a reconnection resubscribes it.
+        reportAndAsk,
     };
 
     void subscribed(const std::string& device, const Uuid& characteristic);
     HangUp hungUp(const std::string& device, const Uuid& characteristic, bool bondedAndConnected);
-    // True when the answer ends the subscription: notifications were switched off.
-    bool stillConnected(const std::string& device, const Uuid& characteristic);
+    void connectionAnswered(const std::string& device, const Uuid& characteristic, bool connected);
     // The characteristics whose subscriptions this ends.
     std::vector<Uuid> disconnected(const std::string& device, bool bonded);
     // The characteristics a returning bonded central is subscribed to again.
@@ -38,6 +38,8 @@ public:
     // The device is gone for good; the subscriptions this ends.
     std::vector<Uuid> forget(const std::string& device);
     std::vector<std::pair<std::string, Uuid>> forgetAll();
+    // One subscription is over, whatever its phase.
+    void forget(const std::string& device, const Uuid& characteristic) { erase(device, characteristic); }
 
     bool isSubscribed(const std::string& device, const Uuid& characteristic) const;
     // No central is subscribed, nor is a bonded one away with its subscription kept.
@@ -46,6 +48,7 @@ public:
 private:
     enum class Phase {
         subscribed,
+        // Reported as ended; waiting for bluetoothd to say whether it is connected.
         hangingUp,
         // A bonded central left while subscribed; bluetoothd keeps its
         // subscription and will not ask again when it returns.
@@ -56,7 +59,6 @@ private:
         Phase phase;
     };
 
-    static bool ends(Phase phase) { return phase == Phase::subscribed || phase == Phase::hangingUp; }
     Entry* find(const std::string& device, const Uuid& characteristic);
     void erase(const std::string& device, const Uuid& characteristic);
 

@@ -21,8 +21,7 @@ public:
     void addService(const bluetooth::MutableService& service) override {
         std::string line = "bt: addService " + service.uuid.toString() + (service.primary ? " primary" : "");
         for (const auto& characteristic : service.characteristics) {
-            line += " [" + characteristic.uuid.toString() + " properties=" + std::to_string(characteristic.properties) +
-                    " permissions=" + std::to_string(characteristic.permissions) + "]";
+            line += " [" + characteristic.uuid.toString() + " properties=" + std::to_string(characteristic.properties) + "]";
         }
         transcript_.add(line);
     }
@@ -36,12 +35,12 @@ public:
                      std::span<const bluetooth::Central> centrals) override {
         std::string line = "bt: updateValue " + std::string(value.begin(), value.end()) + " on " +
                            characteristic.uuid.toString() + " to";
-        for (const auto& central : centrals) line += " " + central.backendHandle;
+        for (const auto& central : centrals) line += " " + central.deviceKey;
         transcript_.add(line + (transmitQueueHasRoom ? "" : " (queue full)"));
         return transmitQueueHasRoom;
     }
     void respondToRequest(const bluetooth::AttRequest& request, bluetooth::AttError result) override {
-        transcript_.add("bt: respond " + std::to_string(request.backendHandle) + " " +
+        transcript_.add("bt: respond " + std::to_string(request.replyKey) + " " +
                         std::to_string(static_cast<int>(result)));
     }
 

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                             : orbilatch::acknowledgementCharacteristicUUID,
             .central = fromWatch ? bench.watch : bench.otherCentral,
             .value = {},
-            .backendHandle = ++handle,
+            .replyKey = ++handle,
         };
         if ((flags & 4) == 0) request.value = bytes;
         bench.peripheral.didReceiveWriteRequests(*bench.manager, {request});

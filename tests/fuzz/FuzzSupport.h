@@ -51,7 +51,7 @@ inline std::string joined(const std::vector<std::string>& lines) {
 inline bluetooth::Central centralWithTag(std::uint8_t tag, std::string handle) {
     bluetooth::Uuid::Bytes bytes{};
     bytes.fill(tag);
-    return {.identifier = bluetooth::Uuid(bytes), .backendHandle = std::move(handle)};
+    return {.identifier = bluetooth::Uuid(bytes), .deviceKey = std::move(handle)};
 }
 
 // The peripheral on the scripted platform of the unit tests: a manual queue on

@@ -30,8 +30,8 @@ TEST_F(AdapterAndService, PoweredOnPublishesTheServiceThenAdvertisesOnceItIsAdde
     stateBecomes(ManagerState::poweredOn);
     EXPECT_THAT(take(), ElementsAre("bt: removeAllServices",
                                     "bt: addService 5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0001 primary"
-                                    " [5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0002 properties=8 permissions=2]"
-                                    " [5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003 properties=16 permissions=0]"));
+                                    " [5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0002 properties=8]"
+                                    " [5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003 properties=16]"));
 
     peripheral.didAddService(*manager, {}, std::nullopt);
     EXPECT_THAT(take(), ElementsAre("bt: stopAdvertising",

@@ -19,7 +19,7 @@ namespace orbilatch::testing {
 inline bluetooth::Central makeCentral(std::uint8_t tag, std::string handle) {
     bluetooth::Uuid::Bytes bytes{};
     bytes.fill(tag);
-    return {.identifier = bluetooth::Uuid(bytes), .backendHandle = std::move(handle)};
+    return {.identifier = bluetooth::Uuid(bytes), .deviceKey = std::move(handle)};
 }
 
 // The peripheral wired to a scripted platform, a recording output, a manual
@@ -79,7 +79,7 @@ protected:
     static bluetooth::AttRequest request(const bluetooth::Central& central, std::optional<std::string> value,
                                          std::uint64_t handle = 1,
                                          const bluetooth::Uuid& uuid = commandCharacteristicUUID) {
-        bluetooth::AttRequest request{.characteristicUuid = uuid, .central = central, .value = {}, .backendHandle = handle};
+        bluetooth::AttRequest request{.characteristicUuid = uuid, .central = central, .value = {}, .replyKey = handle};
         if (value) request.value = std::vector<std::uint8_t>(value->begin(), value->end());
         return request;
     }

@@ -39,7 +39,7 @@ TEST_F(Subscription, AnotherCentralIsRefusedOnStandardErrorOnlyAndItsLeavingGoes
 TEST_F(Subscription, TheSameWatchIsRecognisedByItsIdentifierAndAcceptedAgain) {
     subscribe(watch);
     take();
-    const auto sameWatchNewRecord = bluetooth::Central{.identifier = watch.identifier, .backendHandle = "again"};
+    const auto sameWatchNewRecord = bluetooth::Central{.identifier = watch.identifier, .deviceKey = "again"};
     subscribe(sameWatchNewRecord);
     EXPECT_THAT(take(), ElementsAre("bt: stopAdvertising", watchConnected, stateConnected));
 

@@ -56,5 +56,13 @@ TEST(CentralIdentifier, DiffersWhenAnyPartDiffers) {
     EXPECT_NE(centralIdentifier({"00:AA:01:00:00:00", "public", "AA:BB:CC:DD:EE:02"}), identifier);
 }
 
+TEST(DeviceAddressFromPath, ReadsTheAddressBluezNamesTheObjectAfter) {
+    EXPECT_EQ(deviceAddressFromPath("/org/bluez/hci0/dev_AA_BB_CC_DD_EE_01"), "AA:BB:CC:DD:EE:01");
+    EXPECT_EQ(deviceAddressFromPath("/org/bluez/hci0/dev_AA_BB_CC_DD_EE"), std::nullopt);
+    EXPECT_EQ(deviceAddressFromPath("/org/bluez/hci0/dev_AA-BB_CC_DD_EE_01"), std::nullopt);
+    EXPECT_EQ(deviceAddressFromPath("/org/bluez/hci0/dev_GG_BB_CC_DD_EE_01"), std::nullopt);
+    EXPECT_EQ(deviceAddressFromPath("/org/bluez/hci0"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace orbilatch::bluetooth::bluez
