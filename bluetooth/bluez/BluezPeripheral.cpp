@@ -134,8 +134,10 @@ void BluezPeripheral::bluezChanged() {
 void BluezPeripheral::bluetoothdLeft() {
     applications_.clear();
     advertisements_.clear();
-    identities_.clear();
+    // Reported while the identifiers are still known: bluetoothd's objects,
+    // which they were made from, are gone.
     subscriptions_.bluetoothdLeft();
+    identities_.clear();
 }
 
 // What we registered went with the former adapter: the next state goes out

@@ -7,9 +7,10 @@ import json
 import sys
 
 from commands import SUCCESS, UNLIKELY, Pacer, shut_down, subscribed_watch
-from rig import (ADVERTISING, AGENT_ADDRESS, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING,
-                 UNKNOWN, WATCH_CONNECTED, WATCH_DISCONNECTED, ack_notified, ack_received,
-                 acknowledgement, advertise_dummy, received, register_pairing_agent)
+from rig import AGENT_ADDRESS, advertise_dummy, register_pairing_agent
+from support.events import (ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, UNKNOWN,
+                            WATCH_CONNECTED, WATCH_DISCONNECTED, ack_notified, ack_received,
+                            acknowledgement, received)
 
 LEFT = (WATCH_DISCONNECTED, DISCONNECTED, ADVERTISING)
 JOINED = (WATCH_CONNECTED, CONNECTED)

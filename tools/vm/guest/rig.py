@@ -5,7 +5,7 @@ controller runs it, virtual watches on the other controllers, and the stack.
         watch = rig.watch("hci1")
         agent = await rig.connect_watch_to_new_agent(watch)
         await watch.subscribe()
-        await agent.expect(WATCH_CONNECTED, CONNECTED)
+        await agent.expect({"type": "watch_connected"}, ...)
         ...
 """
 
@@ -15,16 +15,14 @@ import re
 import time
 from pathlib import Path
 
-import support.agent as agent_support
-from support.events import (  # noqa: F401  (scenarios take these from here)
-    ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, SHUTDOWN, UNKNOWN, WATCH_CONNECTED,
-    WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, malformed, received)
+import agent_pipes
 from orbilatch_watch import Watch
 
 
 # btvirt's first controller, hci0: the agent must use the adapter with the
 # lowest object path.
 AGENT_ADDRESS = "00:AA:01:00:00:00"
+ADVERTISING = {"type": "ble_state_changed", "state": "advertising"}
 
 
 def _compact(event):
@@ -43,8 +41,8 @@ class Agent:
 
     def __init__(self, binary, log):
         self.log = log
-        agent_support.AGENT = str(binary)
-        self.process = agent_support.AgentProcess()
+        agent_pipes.AGENT = str(binary)
+        self.process = agent_pipes.AgentProcess()
         self.last_event_at = None
         self._note("spawned")
 
@@ -154,7 +152,7 @@ class Rig:
         self.agents = []
         self.watches = []
         self.transcript = self.results_dir / f"{scenario}.log"
-        self.tools = Path(__file__).resolve().parents[3] / "tools"
+        self.tools = Path(__file__).resolve().parents[2]
 
     def log(self, source, text):
         line = f"{self.scenario} {source}: {text}"
@@ -230,6 +228,32 @@ def forget_devices():
 
 
 # -- helpers on bluetoothd's D-Bus API -----------------------------------
+
+async def device_connected(rig, watch, connected, timeout=20.0):
+    """Waits until bluetoothd says, on the agent's adapter, that the watch's
+    device is (or is not) connected."""
+    def wait():
+        import dbus
+        bus = dbus.SystemBus()
+        try:
+            address = bus.get_object("org.bluez", f"/org/bluez/{watch.adapter}").Get(
+                "org.bluez.Adapter1", "Address", dbus_interface="org.freedesktop.DBus.Properties")
+            path = "/org/bluez/hci0/dev_" + str(address).replace(":", "_")
+            deadline = time.monotonic() + timeout
+            while time.monotonic() < deadline:
+                try:
+                    now = bus.get_object("org.bluez", path).Get(
+                        "org.bluez.Device1", "Connected", dbus_interface="org.freedesktop.DBus.Properties")
+                except dbus.exceptions.DBusException:
+                    now = False
+                if bool(now) == connected:
+                    return
+                time.sleep(0.05)
+            raise AssertionError(f"{path} not {'connected' if connected else 'disconnected'} within {timeout} s")
+        finally:
+            bus.close()
+    await asyncio.to_thread(wait)
+
 
 from dbus_fast import BusType  # noqa: E402
 from dbus_fast.aio import MessageBus  # noqa: E402

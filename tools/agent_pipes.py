@@ -1,5 +1,6 @@
-"""Runs the real agent binary the way a controller does: pipes on all three
-streams, one JSON line per event, one line per diagnostic."""
+"""Runs the agent the way a controller does: pipes on all three streams, one
+JSON line per event, one line per diagnostic, each line stamped with the time
+it arrived."""
 
 import json
 import os
@@ -31,17 +32,22 @@ class AgentProcess:
             [AGENT], stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=full_env)
         self.stdout_lines = queue.Queue()
         self.stderr_lines = queue.Queue()
+        # Called on the reader's thread with each event line as it arrives,
+        # for what must happen sooner than a test's own loop would see it.
+        self.on_event_line = None
         self._readers = [
-            threading.Thread(target=self._pump, args=(self.process.stdout, self.stdout_lines), daemon=True),
-            threading.Thread(target=self._pump, args=(self.process.stderr, self.stderr_lines), daemon=True),
+            threading.Thread(target=self._pump, args=(self.process.stdout, self.stdout_lines, True), daemon=True),
+            threading.Thread(target=self._pump, args=(self.process.stderr, self.stderr_lines, False), daemon=True),
         ]
         for reader in self._readers:
             reader.start()
 
-    @staticmethod
-    def _pump(stream, lines):
+    def _pump(self, stream, lines, events):
         for raw in iter(stream.readline, b""):
-            lines.put(Line(raw, time.monotonic_ns()))
+            line = Line(raw, time.monotonic_ns())
+            if events and self.on_event_line:
+                self.on_event_line(line)
+            lines.put(line)
         lines.put(None)
 
     def __enter__(self):

@@ -1,5 +1,6 @@
-"""The host side of the system tests: builds what the guest boots from and
-boots Debian's kernel in qemu.
+"""The host side of the VM in which the agent meets the real Linux Bluetooth
+stack (the demo, the system tests and the benchmarks): builds what the guest
+boots from and boots Debian's kernel in qemu.
 
 The guest has no disk image. Its root is a directory of this machine shared
 read-only over 9p: either the host's own root (the BlueZ the host has
@@ -7,12 +8,13 @@ installed) or a Debian 13 tree made once with debootstrap and cached in the
 work folder. Three more shares carry the project's source (read-only), a
 results folder the guest writes to and, for the Debian 13 tree, the host's
 kernel modules. A small initramfs (busybox and the 9p modules) mounts them
-and switches to tests/vm/guest/stage2.sh.
+and switches to tools/vm/guest/stage2.sh, which runs the plan's scenarios.
 """
 
 import fcntl
 import gzip
 import hashlib
+import json
 import lzma
 import os
 import re
@@ -24,10 +26,10 @@ import urllib.parse
 from pathlib import Path
 
 SOURCE_DIR = Path(__file__).resolve().parents[2]
-SYSTEM_DIR = SOURCE_DIR / "tests" / "vm"
+VM_DIR = SOURCE_DIR / "tools" / "vm"
 GUEST_SOURCE = "/run/orbilatch/src"
 GUEST_RESULTS = "/run/orbilatch/out"
-STAGE2 = f"{GUEST_SOURCE}/tests/vm/guest/stage2.sh"
+STAGE2 = f"{GUEST_SOURCE}/tools/vm/guest/stage2.sh"
 
 # Insertion order matters: each module needs the ones before it.
 NINEP_MODULES = [
@@ -42,8 +44,11 @@ TRIXIE_PACKAGES = [
 ]
 
 
+STACKS = ("debian12", "debian13")
+
+
 class VmUnavailable(Exception):
-    """qemu or the kernel it needs is missing: the system tests cannot run here."""
+    """qemu or the kernel it needs is missing: no VM can run here."""
 
 
 class BootTimeout(Exception):
@@ -76,6 +81,20 @@ def check_qemu():
         raise VmUnavailable("/bin/busybox is missing (install busybox-static)")
 
 
+def qemu_startable():
+    """None when qemu can run here, else why not."""
+    try:
+        check_qemu()
+        out = subprocess.run([QEMU, "--version"], capture_output=True, text=True, timeout=30)
+    except VmUnavailable as reason:
+        return str(reason)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return f"{QEMU} cannot run: {error}"
+    if out.returncode != 0:
+        return f"{QEMU} cannot run: {out.stderr.strip() or out.returncode}"
+    return None
+
+
 def _module_file(release, name):
     root = Path("/lib/modules") / release / "kernel"
     for suffix in (".ko", ".ko.xz", ".ko.zst"):
@@ -97,7 +116,7 @@ def build_initramfs(work_dir):
     """busybox-static, the stage-1 script and the 9p modules, rebuilt only
     when one of them changed."""
     kernel, release = find_kernel()
-    init_script = SYSTEM_DIR / "initramfs-init"
+    init_script = VM_DIR / "initramfs-init"
     modules = [_module_file(release, name) for name in NINEP_MODULES]
     digest = hashlib.sha256()
     for part in [init_script, Path("/bin/busybox"), *modules]:
@@ -272,3 +291,30 @@ class Vm:
         except FileNotFoundError:
             return ""
         return "\n".join(text.splitlines()[-lines:])
+
+
+def boot_plan(stack, work, name, plan, programs, timeout, on_line=None, log=print):
+    """One boot on a stack ("debian12": this machine's root; "debian13": the
+    tree built once in the work folder) that runs the plan's scenarios with
+    the programs copied into the results folder, work/name. plan holds
+    "scenarios" (module:function), "paths" (folders of the source tree on the
+    guest's module path), "controllers" and "scenario_timeout". Returns the
+    guest's results (None when it wrote none), the seconds taken and the Vm."""
+    root = "/" if stack == "debian12" else build_trixie_tree(work, log)
+    results_dir = Path(work) / name
+    shutil.rmtree(results_dir, ignore_errors=True)
+    results_dir.mkdir(parents=True)
+    for program in programs:
+        shutil.copy2(program, results_dir / Path(program).name)
+    (results_dir / "plan.json").write_text(json.dumps(plan))
+    machine = Vm(work, root, results_dir, results_dir / "console.log", modules_share=stack == "debian13")
+    started = time.monotonic()
+    try:
+        machine.run(timeout, on_line=on_line)
+    except BootTimeout as error:
+        log(str(error))
+    try:
+        results = json.loads((results_dir / "results.json").read_text())
+    except (FileNotFoundError, json.JSONDecodeError):
+        results = None
+    return results, time.monotonic() - started, machine

@@ -2,8 +2,8 @@
 the scenarios that plan.json in the results folder names, one after the
 other in this boot, writing results.json after each.
 
-plan.json:    {"scenarios": ["module:function", ...], "controllers": 4,
-               "scenario_timeout": 240}
+plan.json:    {"scenarios": ["module:function", ...], "paths": ["tests/vm/scenarios", ...],
+               "controllers": 4, "scenario_timeout": 240}
 results.json: {"bluez": "5.66", "stack": "up" | "not-up" | "failed", "stack_ready_at": s,
                "scenarios": [{"name", "status": "pass" | "fail" | "error", "seconds",
                               "detail", "notes"}], "kernel_bug": text or null}
@@ -18,8 +18,7 @@ import traceback
 from pathlib import Path
 
 SOURCE = Path("/run/orbilatch/src")
-sys.path[:0] = [str(SOURCE / "tests/vm/guest"), str(SOURCE / "tests/vm/scenarios"),
-                str(SOURCE / "tests"), str(SOURCE / "tools")]
+sys.path[:0] = [str(SOURCE / "tools/vm/guest"), str(SOURCE / "tools")]
 
 import importlib  # noqa: E402
 
@@ -49,6 +48,7 @@ def kernel_bug():
 def main(results_dir):
     results_dir = Path(results_dir)
     plan = json.loads((results_dir / "plan.json").read_text())
+    sys.path[:0] = [str(SOURCE / path) for path in plan.get("paths", [])]
     results = {"bluez": None, "stack": None, "stack_ready_at": None, "scenarios": [],
                "kernel_bug": None, "booted_at": uptime()}
     results_file = results_dir / "results.json"

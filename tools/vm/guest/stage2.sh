@@ -16,7 +16,7 @@ for dir in /tmp /var/tmp /var/lib/bluetooth; do
 done
 
 echo "orbilatch-stage2: up at $(cut -d' ' -f1 /proc/uptime) s"
-/usr/bin/python3 /run/orbilatch/src/tests/vm/guest/runner.py /run/orbilatch/out
+/usr/bin/python3 /run/orbilatch/src/tools/vm/guest/runner.py /run/orbilatch/out
 echo "orbilatch-stage2: runner exited with status $?"
 sync
 echo o > /proc/sysrq-trigger
