@@ -1,100 +1,142 @@
 """The agent binary as its controller sees it: start-up, controller lines,
-signals and shutdown, with no Bluetooth stack reachable."""
+signals and shutdown, with no Bluetooth stack or one it may not use."""
 
 import os
 import signal
 import subprocess
 import sys
+import tempfile
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from support.agent import AgentProcess  # noqa: E402
-from support.events import SHUTDOWN, UNSUPPORTED  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, ".."), os.path.join(HERE, "..", "..", "tools")]
+from agent_pipes import AGENT, AgentProcess  # noqa: E402
+from support.events import SHUTDOWN, UNKNOWN, UNSUPPORTED, state_event  # noqa: E402
 
 NO_BUS = {"DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent/orbilatch-test-bus"}
 
 
 def start_agent(**options):
     agent = AgentProcess(env=NO_BUS, **options)
+    agent.expect_diagnostic("cannot connect to the system bus: No such file or directory")
     agent.expect_event(UNSUPPORTED)
     return agent
 
 
 class Shutdown(unittest.TestCase):
-    def test_a_shutdown_line_reports_once_and_exits_with_status_zero(self):
-        with start_agent() as agent:
-            agent.send({"type": "shutdown", "commandId": "ignored"})
-            self.assertEqual(agent.next_raw_line(),
-                             b'{"type":"ble_state_changed","state":"disconnected","message":"shutdown"}\n')
-            self.assertEqual(agent.wait_exit(), 0)
-            self.assertIsNone(agent.next_raw_line())
-
-    def test_sigint_and_sigterm_shut_down_the_same_way(self):
-        for signum in (signal.SIGINT, signal.SIGTERM):
-            with self.subTest(signal=signum.name), start_agent() as agent:
-                agent.signal(signum)
-                agent.expect_event(SHUTDOWN)
+    def test_a_request_reports_once_and_exits_zero_and_a_second_one_exits_at_once(self):
+        for first, second in (("line", None), ("SIGINT", None), ("SIGTERM", "SIGINT"), ("SIGINT", "line")):
+            with self.subTest(first=first, second=second), start_agent() as agent:
+                for request in (first, second):
+                    if request == "line":
+                        agent.send({"type": "shutdown", "commandId": "ignored"})
+                    elif request:
+                        agent.signal(getattr(signal, request))
+                    if request == first:
+                        self.assertEqual(agent.next_raw_line(), b'{"type":"ble_state_changed","state":'
+                                         b'"disconnected","message":"shutdown"}\n')
                 self.assertEqual(agent.wait_exit(), 0)
                 self.assertIsNone(agent.next_raw_line())
 
-    def test_a_second_request_while_stopping_exits_at_once_without_a_second_event(self):
-        for second in ("signal", "line"):
-            with self.subTest(second=second), start_agent() as agent:
-                agent.signal(signal.SIGINT)
-                agent.expect_event(SHUTDOWN)
-                if second == "signal":
+    def test_a_signal_before_the_loop_takes_it_over_has_its_default_action(self):
+        """Stopped just before it installs its handlers, the agent is sent
+        SIGTERM: it must die of it, not shut down in order later."""
+        result = subprocess.run(
+            ["gdb", "-nx", "-batch", "-ex", "handle SIGTERM nostop noprint pass",
+             "-ex", "break orbilatch::EventLoop::onTerminationSignals", "-ex", "run",
+             "-ex", "call (int)kill((int)getpid(), 15)", "-ex", "continue", "--args", AGENT],
+            env={**os.environ, **NO_BUS}, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+        self.assertIn("Breakpoint 1, orbilatch::EventLoop::onTerminationSignals", result.stdout)
+        self.assertIn("Program terminated with signal SIGTERM", result.stdout)
+        self.assertNotIn('"message":"shutdown"', result.stdout)
+
+    def test_the_end_of_input_stops_nothing(self):
+        for stdin in ("empty", "closed later"):
+            with self.subTest(stdin=stdin):
+                agent = start_agent(stdin=subprocess.DEVNULL) if stdin == "empty" else start_agent()
+                with agent:
+                    if stdin == "closed later":
+                        agent.process.stdin.write(b'{"type":"command_acknowledgement","commandId":"1",'
+                                                  b'"status":"executed"}')
+                        agent.close_stdin()
+                        agent.expect_event({"type": "ack_received_from_controller", "commandId": "1",
+                                            "status": "executed"})
+                        agent.expect_event({"type": "ack_waiting_for_subscriber", "reason": "controller_ack"})
+                    agent.assert_no_output(within=0.5)
                     agent.signal(signal.SIGTERM)
-                else:
-                    agent.send({"type": "shutdown"})
-                self.assertEqual(agent.wait_exit(), 0)
-                self.assertIsNone(agent.next_raw_line())
-
-    def test_input_at_end_from_the_start_keeps_the_agent_running(self):
-        with start_agent(stdin=subprocess.DEVNULL) as agent:
-            agent.assert_no_output(within=0.5)
-            self.assertTrue(agent.is_running())
-            agent.signal(signal.SIGTERM)
-            agent.expect_event(SHUTDOWN)
-            self.assertEqual(agent.wait_exit(), 0)
-
-    def test_closing_input_later_keeps_the_agent_running(self):
-        with start_agent() as agent:
-            agent.process.stdin.write(b'{"type":"command_acknowledgement","commandId":"1","status":"executed"}')
-            agent.close_stdin()
-            agent.expect_event({"type": "ack_received_from_controller", "commandId": "1", "status": "executed"})
-            agent.expect_event({"type": "ack_waiting_for_subscriber", "reason": "controller_ack"})
-            agent.assert_no_output(within=0.3)
-            self.assertTrue(agent.is_running())
+                    agent.expect_event(SHUTDOWN)
+                    self.assertEqual(agent.wait_exit(), 0)
 
 
 class ControllerLines(unittest.TestCase):
-    def test_bad_input_is_refused_on_standard_error_only(self):
+    def test_lines_are_cut_repaired_and_handled_one_after_the_other(self):
         with start_agent() as agent:
-            agent.send_line(b"not json\r\n")
-            agent.send_line(b"\r\n")
-            agent.send_line(b'{"type":"SHUTDOWN"}')
-            agent.send_line(b'{"type":"command_acknowledgement","commandId":"\xff\xfe","status":"x"}')
-            agent.send_line(b'{"type":"command_acknowledgement","commandId":"abcdefghijklm","status":"x"}')
+            agent.process.stdin.write(b'not json\r\n\r\n{"type":"SHUTDOWN"}\n'
+                                      b'{"type":"command_acknowledgement","commandId":"\xff\xfe","status":"x"}\n'
+                                      + b"".join(b'{"type":"command_acknowledgement","commandId":"%d",'
+                                                 b'"status":"executed"}\n' % i for i in range(200)))
+            agent.process.stdin.flush()
             agent.expect_diagnostic("Ignoring malformed controller input")
             agent.expect_diagnostic("Ignoring malformed controller input")
             agent.expect_diagnostic("Ignoring unsupported controller input")
-            self.assertEqual(agent.next_raw_line(),
-                             '{"type":"ack_received_from_controller","commandId":"\ufffd\ufffd","status":"x"}\n'
-                             .encode())
-            agent.expect_diagnostic("Ignoring oversized acknowledgement for abcdefghijklm")
-            agent.expect_event({"type": "ack_waiting_for_subscriber", "reason": "controller_ack"})
-            agent.assert_no_output()
+            self.assertEqual(agent.next_raw_line(), '{"type":"ack_received_from_controller","commandId":'
+                             '"\ufffd\ufffd","status":"x"}\n'.encode())
+            received = [agent.next_event() for _ in range(2 * 200 + 1)]
+            self.assertEqual([e["commandId"] for e in received if e["type"] == "ack_received_from_controller"],
+                             [str(i) for i in range(200)])
 
-    def test_every_line_of_a_burst_is_handled_in_order(self):
-        with start_agent() as agent:
-            ids = [f"id{i}" for i in range(200)]
-            agent.process.stdin.write(b"".join(
-                b'{"type":"command_acknowledgement","commandId":"%s","status":"executed"}\n' % i.encode()
-                for i in ids))
-            agent.process.stdin.flush()
-            received = [agent.next_event() for _ in range(2 * len(ids))]
-            self.assertEqual([e["commandId"] for e in received if e["type"] == "ack_received_from_controller"], ids)
-            self.assertEqual(sum(e["type"] == "ack_waiting_for_subscriber" for e in received), len(ids))
+
+BUS_CONFIG = """<busconfig>
+  <listen>unix:path={socket}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
+    {extra}
+  </policy>
+</busconfig>
+"""
+
+
+class BusAccess(unittest.TestCase):
+    """Without bluetoothd the state is unknown; with a bluetoothd the bus will
+    not let us call, unauthorized."""
+
+    def test_what_the_bus_allows_decides_the_state(self):
+        deny = '<deny send_destination="org.bluez" send_type="method_call"/>'
+        for extra, bluetoothd, expected in (("", False, UNKNOWN), (deny, True, state_event("unauthorized"))):
+            with self.subTest(expected=expected), tempfile.TemporaryDirectory() as directory:
+                config = os.path.join(directory, "bus.conf")
+                with open(config, "w") as f:
+                    f.write(BUS_CONFIG.format(socket=os.path.join(directory, "bus"), extra=extra))
+                daemon = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address"],
+                                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                address = daemon.stdout.readline().decode().strip()
+                owner = None
+                try:
+                    if bluetoothd:
+                        owner = subprocess.Popen([sys.executable, "-c", OWN_BLUEZ, address], stdout=subprocess.PIPE)
+                        owner.stdout.readline()
+                    with AgentProcess(env={"DBUS_SYSTEM_BUS_ADDRESS": address}) as agent:
+                        agent.expect_event(expected)
+                        agent.assert_no_output()
+                finally:
+                    for process in (owner, daemon):
+                        if process:
+                            process.kill()
+                            process.wait()
+                            process.stdout.close()
+
+
+# A bluetoothd that only owns its name.
+OWN_BLUEZ = """
+import sys, dbus, dbus.mainloop.glib
+from gi.repository import GLib
+dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+bus = dbus.bus.BusConnection(sys.argv[1])
+bus.request_name("org.bluez")
+print("owned", flush=True)
+GLib.MainLoop().run()
+"""
 
 
 if __name__ == "__main__":
