@@ -93,16 +93,5 @@ TEST_F(AcknowledgementDelivery, NothingPendingMeansNothingReported) {
     EXPECT_THAT(take(), IsEmpty());
 }
 
-TEST_F(AcknowledgementDelivery, AFloodOfAcknowledgementsIsReportedAndFlushedInOrder) {
-    connectWatch();
-    constexpr int count = 1000;
-    for (int i = 0; i < count; ++i) acknowledge(std::to_string(i));
-    queue.advance(milliseconds(50));
-    const Lines lines = take();
-    ASSERT_EQ(lines.size(), count + 2u);
-    EXPECT_EQ(lines[count - 1], R"(out: {"type":"ack_received_from_controller","commandId":"999","status":"executed"})");
-    EXPECT_EQ(lines[count + 1], R"(out: {"type":"ack_notified","frame":"OL2|A|999|E","reason":"controller_ack"})");
-}
-
 }  // namespace
 }  // namespace orbilatch::testing

@@ -20,6 +20,14 @@ TEST_F(ControllerInput, LinesThatAreNotAnObjectWithAStringTypeAreMalformed) {
         peripheral.handleInputLine(line);
         EXPECT_THAT(take(), ElementsAre(malformed)) << line;
     }
+    // The JSON reader would stop at the NUL and take what comes before it.
+    using namespace std::string_view_literals;
+    for (const std::string_view line : {R"({"type":"shutdown"})" "\0" R"({"x":)"sv,
+                                        R"({"type":"command_acknowledgement","commandId":"1","status":"s"})"
+                                        "\0 trailing garbage {]"sv}) {
+        peripheral.handleInputLine(line);
+        EXPECT_THAT(take(), ElementsAre(malformed));
+    }
 }
 
 TEST_F(ControllerInput, UnknownTypesAndAcknowledgementsWithoutTextFieldsAreUnsupported) {

@@ -47,12 +47,5 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"CharacterAcrossChunks", {"\xE2\x82", "\xAC\n"}, {"\xE2\x82\xAC"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LineSplitter, YieldsALineAsSoonAsItsLineFeedArrives) {
-    LineSplitter splitter;
-    EXPECT_EQ(splitter.feed("one\ntw"), Lines{"one"});
-    EXPECT_EQ(splitter.feed("o\n"), Lines{"two"});
-    EXPECT_EQ(splitter.finish(), std::nullopt);
-}
-
 }  // namespace
 }  // namespace orbilatch
