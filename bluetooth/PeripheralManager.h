@@ -95,9 +95,9 @@ public:
 
 // Every request (addService, startAdvertising) gets exactly one outcome
 // callback, also when it was withdrawn before the platform answered, with one
-// exception: a request made while the state is not poweredOn, or one the
-// platform never answers because it went away, gets none. The state update
-// that follows stands for it, and the next poweredOn asks again.
+// exception: a request made while the state is not poweredOn, or one whose
+// answer comes after the state left poweredOn, gets none. The state update
+// stands for it, and the next poweredOn asks again.
 class PeripheralManager {
 public:
     virtual ~PeripheralManager() = default;

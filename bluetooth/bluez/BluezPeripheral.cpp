@@ -70,7 +70,7 @@ void BluezPeripheral::addService(const MutableService& service) {
     int r = GattApplication::exportService(bus_.get(), path, service, *this, published.object);
     if (r < 0) return reportSoon({failure("cannot export the service", r)});
     r = published.registration->request([this, service](const std::optional<PlatformError>& error) {
-        delegate_.didAddService(*this, service, error);
+        if (!refusedByAnAdapterGoneMeanwhile(error)) delegate_.didAddService(*this, service, error);
     });
     if (r < 0) {
         if (!meansBusIsGone(r)) reportSoon({failure("cannot register the service", r)});
@@ -92,8 +92,9 @@ void BluezPeripheral::startAdvertising(const AdvertisementData& data) {
     int r = LeAdvertisement::exportAdvertisement(
         bus_.get(), path, data, [registration] { registration->released(); }, published.object);
     if (r < 0) return reportSoon({failure("cannot export the advertisement", r)});
-    r = registration->request(
-        [this](const std::optional<PlatformError>& error) { delegate_.didStartAdvertising(*this, error); });
+    r = registration->request([this](const std::optional<PlatformError>& error) {
+        if (!refusedByAnAdapterGoneMeanwhile(error)) delegate_.didStartAdvertising(*this, error);
+    });
     if (r < 0) {
         if (!meansBusIsGone(r)) reportSoon({failure("cannot register the advertisement", r)});
         return;
@@ -158,6 +159,13 @@ void BluezPeripheral::deviceConnectionChanged(const std::string& device, bool co
 void BluezPeripheral::deviceRemoved(const std::string& device) {
     subscriptions_.deviceRemoved(device);
     identities_.forget(device);
+}
+
+// An adapter powered off under a request refuses it ("Failed to register
+// advertisement"); the state update already said why, and the next poweredOn
+// asks again.
+bool BluezPeripheral::refusedByAnAdapterGoneMeanwhile(const std::optional<PlatformError>& error) const {
+    return error && !bluetoothdReady();
 }
 
 bool BluezPeripheral::bluetoothdReady() const {

@@ -83,6 +83,7 @@ private:
 
     void connect();
     bool bluetoothdReady() const;
+    bool refusedByAnAdapterGoneMeanwhile(const std::optional<PlatformError>& error) const;
     std::unique_ptr<Registration> newRegistration(const Registration::Manager& manager, const std::string& path);
     std::string newObjectPath(std::string_view kind);
     void withdrawApplications(bool onlyRetired);

@@ -34,6 +34,8 @@ BOOTS = {
         "links:unsubscribe_and_reconnect",
         "links:second_central",
         "links:bluetoothd_restart",
+        "links:strangers_and_power",
+        "links:advertising_refused",
     ],
     # Pairing: the old stack's kernel sometimes trips at a bonded disconnect,
     # so a bonded watch gets a boot of its own.

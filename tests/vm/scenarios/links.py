@@ -7,7 +7,7 @@ import json
 import sys
 
 from commands import SUCCESS, UNLIKELY, Pacer, shut_down, subscribed_watch
-from rig import AGENT_ADDRESS, advertise_dummy, register_pairing_agent
+from rig import AGENT_ADDRESS, advertise_dummy, advertising_instances, call_as_stranger, register_pairing_agent
 from support.events import (ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, UNKNOWN,
                             WATCH_CONNECTED, WATCH_DISCONNECTED, ack_notified, ack_received,
                             acknowledgement, received)
@@ -195,3 +195,48 @@ async def bluetoothd_restart(rig):
     assert {"kind": "notification", "frame": "OL2|A|77|E"} in seen, seen
     await agent.expect(*LEFT)
     await shut_down(agent)
+
+
+async def strangers_and_power(rig):
+    """Only bluetoothd may call the agent's objects: a local program that
+    writes a command itself is refused and nothing reaches the controller.
+    The adapter powered off takes the watch with it; powered on again, the
+    agent advertises again (and nothing else: a refusal of the advertisement
+    restarted as the watch left, by an adapter already going down, is not
+    the controller's business)."""
+    watch, agent = await subscribed_watch(rig)
+    command = "/org/orbilatch/agent/app0/service0/char0"
+    refused = await call_as_stranger(agent.process.process.pid, command, "org.bluez.GattCharacteristic1",
+                                     "WriteValue", "aya{sv}", b"OL2|C|66|N", {})
+    assert refused == "org.freedesktop.DBus.Error.AccessDenied", refused
+    await agent.expect_quiet(1.0)
+
+    out = await asyncio.to_thread(rig.stack.btmgmt, "--index", "0", "power", "off")
+    assert out.returncode == 0, out.stdout
+    watch.forget()
+    lost = [await agent.next_event() for _ in range(3)]
+    assert sorted(map(json.dumps, lost)) == sorted(map(json.dumps, [WATCH_DISCONNECTED, DISCONNECTED,
+                                                                    POWERED_OFF])), f"events {lost}"
+    assert lost.index(WATCH_DISCONNECTED) < lost.index(DISCONNECTED), f"events {lost}"
+    out = await asyncio.to_thread(rig.stack.btmgmt, "--index", "0", "power", "on")
+    assert out.returncode == 0, out.stdout
+    await agent.expect(ADVERTISING, timeout=40)
+    await shut_down(agent)
+
+
+async def advertising_refused(rig):
+    """With every advertising slot of the adapter taken, bluetoothd refuses
+    the agent's advertisement: the controller and a human hear bluetoothd's
+    reason, and the agent carries on."""
+    slots = await advertising_instances("hci0")
+    held = [await advertise_dummy("hci0", *DUMMY) for _ in range(slots)]
+    try:
+        agent = rig.start_agent()
+        await agent.expect({"type": "ble_state_changed", "state": "error", "message": "Maximum advertisements reached"},
+                           timeout=40)
+        await agent.expect_diagnostic("Advertising failed: Maximum advertisements reached")
+        rig.note(f"hci0 takes {slots} advertisement(s) at once")
+        await shut_down(agent)
+    finally:
+        for bus in held:
+            bus.disconnect()

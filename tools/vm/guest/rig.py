@@ -320,14 +320,45 @@ async def _interface(bus, path, name):
 
 
 async def advertise_dummy(adapter, name, service_uuid):
-    """A connectable advertisement on another controller. Returns the bus
-    holding it; disconnecting the bus withdraws it."""
+    """A connectable advertisement on a controller. Returns the bus holding
+    it; disconnecting the bus withdraws it."""
     bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
     path = "/orbilatch/test/dummy"
     bus.export(path, _Advertisement(name, service_uuid))
     manager = await _interface(bus, f"/org/bluez/{adapter}", "org.bluez.LEAdvertisingManager1")
     await manager.call_register_advertisement(path, {})
     return bus
+
+
+async def advertising_instances(adapter):
+    """How many advertisements the adapter takes at once."""
+    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
+    try:
+        manager = await _interface(bus, f"/org/bluez/{adapter}", "org.bluez.LEAdvertisingManager1")
+        return await manager.get_supported_instances()
+    finally:
+        bus.disconnect()
+
+
+async def call_as_stranger(pid, path, interface, member, signature, *args):
+    """Calls an object of the process pid from a connection of our own, as
+    any local program could; returns the D-Bus error name, or None."""
+    from dbus_fast import Message, MessageType
+    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
+    try:
+        names = (await bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
+                                        interface="org.freedesktop.DBus", member="ListNames"))).body[0]
+        for name in (n for n in names if n.startswith(":")):
+            owner = await bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
+                                           interface="org.freedesktop.DBus", member="GetConnectionUnixProcessID",
+                                           signature="s", body=[name]))
+            if owner.message_type == MessageType.METHOD_RETURN and owner.body[0] == pid:
+                reply = await bus.call(Message(destination=name, path=path, interface=interface, member=member,
+                                               signature=signature, body=list(args)))
+                return reply.error_name
+        raise AssertionError(f"process {pid} has no connection to the system bus")
+    finally:
+        bus.disconnect()
 
 
 async def register_pairing_agent():
