@@ -140,8 +140,10 @@ class Agent:
 
 
 class Rig:
-    def __init__(self, stack, results_dir, scenario, agent_binary, bluez, mark):
+    def __init__(self, stack, results_dir, scenario, agent_binary, bluez, mark, options=None):
         self.stack = stack
+        # What the plan asks of this boot's scenarios, such as how long a benchmark runs.
+        self.options = options or {}
         self.results_dir = Path(results_dir)
         self.scenario = scenario
         self.agent_binary = agent_binary

@@ -3,7 +3,7 @@ the scenarios that plan.json in the results folder names, one after the
 other in this boot, writing results.json after each.
 
 plan.json:    {"scenarios": ["module:function", ...], "paths": ["tests/vm/scenarios", ...],
-               "controllers": 4, "scenario_timeout": 240}
+               "controllers": 4, "scenario_timeout": 240, "options": {...}}
 results.json: {"bluez": "5.66", "stack": "up" | "not-up" | "failed", "stack_ready_at": s,
                "scenarios": [{"name", "status": "pass" | "fail" | "error", "seconds",
                               "detail", "notes"}], "kernel_bug": text or null}
@@ -85,7 +85,7 @@ def main(results_dir):
     for name in plan["scenarios"]:
         module_name, function_name = name.split(":")
         short = function_name
-        rig = Rig(stack, results_dir, short, agent, results["bluez"], mark)
+        rig = Rig(stack, results_dir, short, agent, results["bluez"], mark, plan.get("options", {}))
         started = time.monotonic()
         entry = {"name": short, "status": None, "seconds": None, "detail": None, "notes": rig.notes}
         results["scenarios"].append(entry)
