@@ -104,14 +104,11 @@ struct GattVtables {
         SD_BUS_VTABLE_END,
     };
 
-    static constexpr sd_bus_vtable notifyingCharacteristic[] = {
+    // Added beside `characteristic`, under the same interface, to one that notifies.
+    static constexpr sd_bus_vtable notifications[] = {
         SD_BUS_VTABLE_START(0),
-        SD_BUS_PROPERTY("UUID", "s", characteristicUuid, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-        SD_BUS_PROPERTY("Service", "o", characteristicService, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-        SD_BUS_PROPERTY("Flags", "as", characteristicFlagList, 0, SD_BUS_VTABLE_PROPERTY_CONST),
         SD_BUS_PROPERTY("NotifyAcquired", "b", notifyAcquired, 0, 0),
         SD_BUS_PROPERTY("Value", "ay", value, 0, SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
-        SD_BUS_METHOD("WriteValue", "aya{sv}", "", writeValue, SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_METHOD("AcquireNotify", "a{sv}", "hq", acquireNotify, SD_BUS_VTABLE_UNPRIVILEGED),
         SD_BUS_VTABLE_END,
     };
@@ -144,12 +141,14 @@ int GattApplication::exportObjects() {
         characteristic->path = servicePath_ + "/char" + std::to_string(characteristics_.size());
         characteristic->uuid = definition.uuid;
         characteristic->flags = characteristicFlags(definition.properties);
-        const sd_bus_vtable* vtable =
-            notifies(definition.properties) ? GattVtables::notifyingCharacteristic : GattVtables::characteristic;
-        r = sd_bus_add_object_vtable(bus_, &slot, characteristic->path.c_str(), interfaceName::gattCharacteristic, vtable,
-                                     characteristic.get());
-        if (r < 0) return r;
-        characteristic->slot.reset(slot);
+        std::vector<const sd_bus_vtable*> vtables{GattVtables::characteristic};
+        if (notifies(definition.properties)) vtables.push_back(GattVtables::notifications);
+        for (const sd_bus_vtable* vtable : vtables) {
+            r = sd_bus_add_object_vtable(bus_, &slot, characteristic->path.c_str(), interfaceName::gattCharacteristic,
+                                         vtable, characteristic.get());
+            if (r < 0) return r;
+            characteristic->slots.emplace_back(slot);
+        }
         characteristics_.push_back(std::move(characteristic));
     }
     return 0;

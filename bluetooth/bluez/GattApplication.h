@@ -43,7 +43,7 @@ public:
         Uuid uuid;
         std::vector<std::string> flags;
         std::vector<std::uint8_t> value;
-        SdBusSlotPtr slot;
+        std::vector<SdBusSlotPtr> slots;
     };
 
 private:
