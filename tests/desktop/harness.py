@@ -125,6 +125,11 @@ class Desktop:
         image = self.root.get_image(x, y, width, height, X.ZPixmap, 0xffffffff)
         return Image.frombytes("RGB", (width, height), image.data, "raw", "BGRX")
 
+    def colour(self, x, y, width, height):
+        """The mean colour of a part of the screen, as whole numbers."""
+        from PIL import ImageStat
+        return tuple(round(c) for c in ImageStat.Stat(self.grab(x, y, width, height)).mean)
+
     def other_window(self, x, y, width, height):
         """A window of another program, for focus to go elsewhere; `keys()` are
         the key symbols it has been sent."""

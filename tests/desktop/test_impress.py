@@ -125,6 +125,7 @@ class ImpressRoad(unittest.TestCase):
             desktop.focus(show)
 
             tap("TOGGLE_BLACK_SCREEN", (2, True))
+            wait_for("a black screen", lambda: desktop.colour(0, 0, 1280, 720), (0, 0, 0))
             tap("TOGGLE_BLACK_SCREEN", (2, False))
             tap("END_PRESENTATION", NOT_RUNNING)
         print(f"Impress road: {time.monotonic() - started:.1f} s", file=sys.stderr)
