@@ -55,7 +55,7 @@ std::optional<KeyFailure> UinputKeyboard::press(const KeyChord& chord) {
 
 std::string UinputKeyboard::description() const {
     const char* node = libevdev_uinput_get_devnode(device_.get());
-    return std::string("uinput keyboard \"") + deviceName + "\"" + (node ? std::string(" at ") + node : "");
+    return std::string("uinput, as the keyboard \"") + deviceName + "\"" + (node ? std::string(" at ") + node : "");
 }
 
 }  // namespace orbilatch::presenter

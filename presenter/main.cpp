@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
                       : ::isatty(STDOUT_FILENO) ? Display::Mode::Terminal
                                                 : Display::Mode::Lines;
     Display display(mode);
-    display.diagnostic("orbilatch-present: pressing keys with the " + keyboard.description() + ": " +
+    display.diagnostic("orbilatch-present: keys go out through " + keyboard.description() + ": " +
                        describeKeys(options.keys));
 
     const std::string agentPath = options.agent.empty() ? defaultAgent() : options.agent;
