@@ -20,7 +20,10 @@ EVIOCSCLOCKID = 0x400445A0  # _IOW('E', 0xa0, int)
 
 
 def load_uinput():
-    subprocess.run(["modprobe", "uinput"], check=True, capture_output=True)
+    """uinput for the presenter's keyboard, evdev for its /dev/input node:
+    without udev, nothing in the guest loads them."""
+    for module in ("uinput", "evdev"):
+        subprocess.run(["modprobe", module], check=True, capture_output=True)
 
 
 class Presenter:
