@@ -6,7 +6,7 @@ from evdev import ecodes
 
 from commands import SUCCESS, Pacer
 from orbilatch_watch import command_frame
-from presenter_rig import KeyReader, connect_watch_to_new_presenter, load_uinput
+from presenter_rig import KeyReader, connect_watch_to_new_presenter, key_name, load_uinput
 from rig import CONNECTED, SHUTDOWN, WATCH_CONNECTED, ack_notified, ack_received, received
 
 TAPS = [
@@ -34,6 +34,7 @@ async def every_command_presses_its_key(rig):
             await presenter.expect(received(2, command_id, command), ack_received(command_id),
                                    ack_notified(f"OL2|A|{command_id}|E"))
             keys = [(got, value) for got, value, _ in await keyboard.next(2)]
+            rig.log("keyboard", ", ".join(f"{key_name(got)} {value}" for got, value in keys))
             assert keys == [(code, 1), (code, 0)], f"{command}: keys {keys}"
             assert await watch.next_notification() == f"OL2|A|{command_id}|E".encode()
         await keyboard.none_within(1.0)
