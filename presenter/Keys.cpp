@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <ranges>
 
 namespace orbilatch::presenter {
 namespace {
@@ -94,10 +93,13 @@ std::string KeyChord::name() const {
 
 std::optional<KeyChord> parseKeyChord(std::string_view text) {
     std::vector<Key> keys;
-    for (const auto part : std::views::split(text, '+')) {
-        const auto key = findKey(std::string_view(part.begin(), part.end()));
+    for (;;) {
+        const auto plus = text.find('+');
+        const auto key = findKey(text.substr(0, plus));
         if (!key || std::ranges::find(keys, *key) != keys.end()) return std::nullopt;
         keys.push_back(*key);
+        if (plus == std::string_view::npos) break;
+        text.remove_prefix(plus + 1);
     }
     if (keys.empty() || isModifier(keys.back())) return std::nullopt;
     KeyChord chord{{keys.begin(), keys.end() - 1}, keys.back()};
