@@ -38,7 +38,9 @@ NINEP_MODULES = [
 QEMU = "qemu-system-x86_64"
 TRIXIE_PACKAGES = [
     "bluez", "bluez-test-tools", "python3-bleak", "python3-dbus", "python3-gi", "dbus",
-    "kmod", "busybox", "iproute2", "systemd", "procps", "python3-evdev",
+    "kmod", "busybox", "iproute2", "systemd", "procps",
+    # the presenter: its libraries, and its keys read back
+    "libevdev2", "libxtst6", "python3-evdev",
 ]
 
 
