@@ -1,5 +1,6 @@
 #include "presenter/Display.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,16 @@ void writeAll(int fd, std::string_view text) {
     }
 }
 
+// A line longer than the terminal would wrap, and only its last row would be
+// rewritten.
+std::string fitTerminal(std::string line) {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && line.size() >= size.ws_col) {
+        line.resize(size.ws_col - 1);
+    }
+    return line;
+}
+
 }  // namespace
 
 Display::~Display() {
@@ -26,8 +37,12 @@ Display::~Display() {
 
 void Display::show(const Status& status) {
     if (mode_ == Mode::Json) return;
-    shown_ = describe(status);
-    writeAll(STDOUT_FILENO, mode_ == Mode::Terminal ? std::string(clearLine) + shown_ : shown_ + "\n");
+    if (mode_ == Mode::Lines) {
+        writeAll(STDOUT_FILENO, describe(status) + "\n");
+        return;
+    }
+    shown_ = fitTerminal(describe(status));
+    writeAll(STDOUT_FILENO, std::string(clearLine) + shown_);
 }
 
 void Display::event(std::string_view line) {

@@ -22,22 +22,22 @@ std::variant<std::unique_ptr<Keyboard>, std::string> widen(Opened opened) {
 
 }  // namespace
 
-std::variant<std::unique_ptr<Keyboard>, std::string> openKeyboard(KeyboardKind kind) {
+std::variant<OpenedKeyboard, std::string> openKeyboard(KeyboardKind kind) {
     if (kind == KeyboardKind::Xtest) {
         auto xtest = widen(XtestKeyboard::open());
         if (auto* reason = std::get_if<std::string>(&xtest)) return "cannot press keys through XTEST: " + *reason;
-        return xtest;
+        return OpenedKeyboard{std::get<0>(std::move(xtest)), {}};
     }
     auto uinput = widen(UinputKeyboard::open());
     auto* uinputReason = std::get_if<std::string>(&uinput);
-    if (!uinputReason) return uinput;
+    if (!uinputReason) return OpenedKeyboard{std::get<0>(std::move(uinput)), {}};
     if (kind == KeyboardKind::Uinput) return "cannot press keys through uinput: " + *uinputReason + "\n" + uinputFix;
 
     auto xtest = widen(XtestKeyboard::open());
     if (auto* xtestReason = std::get_if<std::string>(&xtest)) {
         return "cannot press keys.\n    uinput: " + *uinputReason + "\n    XTEST: " + *xtestReason + "\n" + uinputFix;
     }
-    return xtest;
+    return OpenedKeyboard{std::get<0>(std::move(xtest)), *uinputReason};
 }
 
 }  // namespace orbilatch::presenter

@@ -1,6 +1,7 @@
 #include "presenter/Presenter.h"
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>

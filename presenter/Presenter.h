@@ -1,8 +1,6 @@
 #pragma once
 
-#include <sys/signalfd.h>
-#include <sys/wait.h>
-
+#include <csignal>
 #include <chrono>
 #include <string>
 

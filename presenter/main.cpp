@@ -66,12 +66,17 @@ int main(int argc, char** argv) {
         std::cerr << "orbilatch-present: " << *error << '\n';
         return usageError;
     }
-    auto& keyboard = *std::get<std::unique_ptr<Keyboard>>(opened);
+    auto& [keyboardOwner, uinputRefusal] = std::get<OpenedKeyboard>(opened);
+    Keyboard& keyboard = *keyboardOwner;
 
     const auto mode = options.json              ? Display::Mode::Json
                       : ::isatty(STDOUT_FILENO) ? Display::Mode::Terminal
                                                 : Display::Mode::Lines;
     Display display(mode);
+    if (!uinputRefusal.empty()) {
+        display.diagnostic("orbilatch-present: " + uinputRefusal +
+                           "; XTEST stands in, for X11 windows only (see --help on /dev/uinput)");
+    }
     display.diagnostic("orbilatch-present: keys go out through " + keyboard.description() + ": " +
                        describeKeys(options.keys));
 
