@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Boots the system-test VM and shows the virtual watch driving a short
-presentation through the agent and the example controller, live.
+"""Boots the system-test VM and shows a new user's one command,
+orbilatch-present, changing slides as the virtual watch taps, live.
 
     demo.py --agent build/orbilatch-agent --work build/system [--stack debian13]
 """
@@ -39,12 +39,14 @@ def main():
     shutil.rmtree(results, ignore_errors=True)
     results.mkdir(parents=True)
     shutil.copy2(args.agent, results / "orbilatch-agent")
+    shutil.copy2(Path(args.agent).with_name("orbilatch-present"), results / "orbilatch-present")
     (results / "plan.json").write_text(json.dumps(
         {"scenarios": ["presentation:presentation"], "controllers": 2, "scenario_timeout": 300}))
 
     say("booting Debian's kernel in qemu (software emulation: about a minute until Bluetooth is up)")
     say("inside: bluetoothd with two emulated Bluetooth LE controllers, hci0 and hci1")
-    say("the example controller runs the agent on hci0; the virtual watch runs on hci1")
+    say("orbilatch-present runs the agent on hci0 and presses keys on a virtual keyboard;")
+    say("a slide show reads that keyboard; the virtual watch taps on hci1")
     started = time.monotonic()
     machine = vm.Vm(work, root, results, results / "console.log",
                     modules_share=args.stack == "debian13")

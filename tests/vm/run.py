@@ -46,6 +46,9 @@ BOOTS = {
     "bonded": {
         "scenarios": ["links:bonded_watch_reconnects"],
     },
+    "presenter": {
+        "scenarios": ["presenter:every_command_presses_its_key"],
+    },
 }
 
 STACKS = ("debian12", "debian13")
@@ -75,6 +78,10 @@ def boot_once(args, boot, root, attempt):
     shutil.rmtree(results_dir, ignore_errors=True)
     results_dir.mkdir(parents=True)
     shutil.copy2(args.agent, results_dir / "orbilatch-agent")
+    # The presenter, where the build put it, runs the agent installed next to it.
+    presenter = Path(args.agent).with_name("orbilatch-present")
+    if presenter.exists():
+        shutil.copy2(presenter, results_dir / "orbilatch-present")
     plan = {"scenarios": boot["scenarios"], "controllers": 4,
             "scenario_timeout": args.scenario_timeout}
     (results_dir / "plan.json").write_text(json.dumps(plan))

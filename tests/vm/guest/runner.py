@@ -19,7 +19,7 @@ from pathlib import Path
 
 SOURCE = Path("/run/orbilatch/src")
 sys.path[:0] = [str(SOURCE / "tests/vm/guest"), str(SOURCE / "tests/vm/scenarios"),
-                str(SOURCE / "tests"), str(SOURCE / "tools")]
+                str(SOURCE / "tests"), str(SOURCE / "tools"), str(SOURCE / "bench")]
 
 import importlib  # noqa: E402
 
