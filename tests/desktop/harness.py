@@ -14,8 +14,10 @@ import sys
 import tempfile
 import time
 
-PRESENT = os.environ.get("ORBILATCH_PRESENT")
+from support.events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
+
 HERE = os.path.dirname(os.path.abspath(__file__))
+PRESENT = os.environ.get("ORBILATCH_PRESENT", f"{HERE}/../../build/orbilatch-present")
 
 
 def require(programs, modules):
@@ -59,6 +61,7 @@ class Desktop:
             self.env["DISPLAY"] = ":" + numbers.readline().strip()
         bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+        bus.stdout.close()
         self.x = display.Display(self.env["DISPLAY"])
         self.root = self.x.screen().root
 
@@ -80,9 +83,9 @@ class Desktop:
         """Starts a program on this display in a process group of its own, so
         that its helpers end with it."""
         options.setdefault("stdout", subprocess.DEVNULL)
-        options.setdefault("stderr", open(f"{self.dir}/{os.path.basename(command[0])}.log", "ab"))
-        process = subprocess.Popen(command, env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
-                                   start_new_session=True, **options)
+        with open(f"{self.dir}/{os.path.basename(command[0])}.log", "ab") as log:
+            process = subprocess.Popen(command, env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
+                                       stderr=log, start_new_session=True, **options)
         self.processes.append(process)
         return process
 
@@ -155,10 +158,10 @@ class Desktop:
 class Presenter:
     """orbilatch-present with the stand-in agent as its child. `tap` plays one
     command from the watch and returns the presenter's acknowledgement status.
-    `keys` are --key options for this program; `terminal` (an xterm geometry)
-    shows the presenter's status line on the display."""
+    `options` choose the keys; `terminal` (an xterm geometry) shows the
+    presenter's status line on the display."""
 
-    def __init__(self, desktop, keys=(), terminal=None):
+    def __init__(self, desktop, options=(), terminal=None):
         self.desktop = desktop
         self.count = 0
         path = f"{desktop.dir}/agent.sock"
@@ -166,8 +169,7 @@ class Presenter:
         listener.bind(path)
         listener.listen(1)
         listener.settimeout(30)
-        command = [PRESENT, "--keyboard", "xtest", "--agent", f"{HERE}/stand_in_agent.py"]
-        command += [option for key in keys for option in ("--key", key)]
+        command = [PRESENT, "--keyboard", "xtest", "--agent", f"{HERE}/stand_in_agent.py", *options]
         if terminal:
             log = f"{desktop.dir}/orbilatch-present.log"
             command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11",
@@ -180,8 +182,8 @@ class Presenter:
                                  + desktop.log("orbilatch-present")) from None
         self.agent.settimeout(20)
         self.lines = self.agent.makefile("rb")
-        self.send({"type": "ble_state_changed", "state": "advertising"})
-        self.send({"type": "watch_connected"})
+        for event in (ADVERTISING, WATCH_CONNECTED, CONNECTED):
+            self.send(event)
 
     def send(self, event):
         self.agent.sendall(json.dumps(event).encode() + b"\n")
@@ -189,39 +191,10 @@ class Presenter:
     def tap(self, command):
         self.count += 1
         command_id = str(self.count)
-        self.send({"type": "command_received", "protocolVersion": 2, "commandId": command_id, "command": command})
+        self.send(received(2, command_id, command))
         for line in self.lines:
             message = json.loads(line)
             if message.get("type") == "command_acknowledgement" and message.get("commandId") == command_id:
                 return message["status"]
         raise AssertionError(f"orbilatch-present ended before acknowledging {command}:\n"
                              + self.desktop.log("orbilatch-present"))
-
-
-class StandInPresenter:
-    """Presses the keys the way orbilatch-present does, through XTEST, for as
-    long as this build has no orbilatch-present."""
-    X_NAMES = {"PageDown": "Next", "PageUp": "Prior", "B": "b"}
-    DEFAULTS = {"NEXT_SLIDE": "PageDown", "PREVIOUS_SLIDE": "PageUp", "START_PRESENTATION": "F5",
-                "END_PRESENTATION": "Escape", "TOGGLE_BLACK_SCREEN": "B"}
-
-    def __init__(self, desktop, keys=(), terminal=None):
-        self.desktop = desktop
-        self.keys = dict(self.DEFAULTS, **dict(key.split("=", 1) for key in keys))
-
-    def tap(self, command):
-        from Xlib import X, XK
-        from Xlib.ext import xtest
-        name = self.keys[command]
-        keycode = self.desktop.x.keysym_to_keycode(XK.string_to_keysym(self.X_NAMES.get(name, name)))
-        for event in (X.KeyPress, X.KeyRelease):
-            xtest.fake_input(self.desktop.x, event, keycode)
-        self.desktop.x.sync()
-        return "executed"
-
-
-def presenter(desktop, keys=(), terminal=None):
-    if PRESENT:
-        return Presenter(desktop, keys, terminal)
-    print("no orbilatch-present in this build: keys pressed by the test itself", file=sys.stderr)
-    return StandInPresenter(desktop, keys, terminal)

@@ -7,7 +7,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from desktop.harness import Desktop, keysym, presenter, require, wait_for  # noqa: E402
+from desktop.harness import Desktop, Presenter, keysym, require, wait_for  # noqa: E402
 
 require(["Xvfb", "dbus-daemon", "soffice", "xterm"], ["uno", "Xlib", "PIL"])
 import uno  # noqa: E402
@@ -15,6 +15,8 @@ from com.sun.star.connection import NoConnectException  # noqa: E402
 
 NOT_RUNNING = "not running"
 SHOT = os.environ.get("ORBILATCH_SCREENSHOT")
+SHOW = (0, 0, 1280, 720)
+TERMINAL = (0, 720, 1280, 180)
 COLOURS = ["#1f4e79", "#2e7d32", "#b71c1c", "#6a1b9a", "#e65100"]
 
 
@@ -92,7 +94,7 @@ class Impress:
 class ImpressRoad(unittest.TestCase):
     def test_the_watch_runs_a_show_and_keys_follow_the_focus(self):
         started = time.monotonic()
-        with Desktop() as desktop:
+        with Desktop(1280, 900) as desktop:
             deck = f"{desktop.dir}/deck.fodp"
             write_deck(deck)
             impress = Impress(desktop, deck)
@@ -100,7 +102,7 @@ class ImpressRoad(unittest.TestCase):
             # before the show starts leaves the show deaf to PageDown and PageUp.
             editor = desktop.window("LibreOffice Impress")
             wait_for("Impress focused", desktop.focused, editor)
-            watch = presenter(desktop, terminal="80x40+1280+0")
+            watch = Presenter(desktop, terminal="140x9+0+720")
 
             def tap(command, state):
                 impress.settle()
@@ -109,23 +111,26 @@ class ImpressRoad(unittest.TestCase):
 
             tap("START_PRESENTATION", (1, False))
             show = desktop.window("Presenting:")
-            desktop.place(show, 0, 0, 1280, 720)  # leaves room beside it for the presenter's terminal
+            desktop.place(show, *SHOW)  # leaves room for the presenter's terminal
+            status = desktop.grab(*TERMINAL)
             tap("NEXT_SLIDE", (2, False))
             if SHOT:
+                wait_for("the status line", lambda: desktop.grab(*TERMINAL) != status, True)
                 desktop.grab().save(SHOT)
             tap("NEXT_SLIDE", (3, False))
             tap("PREVIOUS_SLIDE", (2, False))
 
-            other = desktop.other_window(1280, 480, 640, 240)
+            other = desktop.other_window(960, 540, 320, 180)
             desktop.focus(other)
             impress.settle()
             self.assertEqual(watch.tap("NEXT_SLIDE"), "executed")
             wait_for("the key in the focused window", other.keys, [keysym("Next")])
             self.assertEqual(impress.state(), (2, False))
+            other.destroy()
             desktop.focus(show)
 
             tap("TOGGLE_BLACK_SCREEN", (2, True))
-            wait_for("a black screen", lambda: desktop.colour(0, 0, 1280, 720), (0, 0, 0))
+            wait_for("a black screen", lambda: desktop.colour(*SHOW), (0, 0, 0))
             tap("TOGGLE_BLACK_SCREEN", (2, False))
             tap("END_PRESENTATION", NOT_RUNNING)
         print(f"Impress road: {time.monotonic() - started:.1f} s", file=sys.stderr)

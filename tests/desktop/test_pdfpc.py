@@ -10,14 +10,14 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from desktop.harness import Desktop, presenter, require, wait_for  # noqa: E402
+from desktop.harness import Desktop, Presenter, require, wait_for  # noqa: E402
 
 require(["Xvfb", "dbus-daemon", "pdfpc", "pdftoppm"], ["dbus", "Xlib", "PIL"])
 import dbus  # noqa: E402
 from PIL import Image, ImageStat  # noqa: E402
 
 # pdfpc has no show to start: Home goes to the first page. F5 does nothing there.
-KEYS = ["START_PRESENTATION=Home"]
+KEYS = ["--key", "START_PRESENTATION=Home"]
 COLOURS = [(0.12, 0.31, 0.47), (0.18, 0.49, 0.2), (0.72, 0.11, 0.11), (0.42, 0.11, 0.6), (0.9, 0.32, 0)]
 BLACK = "black"
 AUDIENCE = (960, 0, 960, 540)  # where the presentation window is put
@@ -88,7 +88,7 @@ class PdfpcRoad(unittest.TestCase):
             pdfpc = Pdfpc(desktop, pdf)
             wait_for("pdfpc", pdfpc.state, (3, 3))
             desktop.focus(pdfpc.presenter)  # no window manager here to give it the focus
-            watch = presenter(desktop, KEYS)
+            watch = Presenter(desktop, KEYS)
 
             def tap(command, state):
                 self.assertEqual(watch.tap(command), "executed", command)
