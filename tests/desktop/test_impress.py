@@ -53,7 +53,7 @@ class Impress:
         pipe = f"orbilatch{os.getpid()}"
         desktop.start(["soffice", "--norestore", "--nologo", "--nodefault", "--nolockcheck",
                        f"-env:UserInstallation=file://{desktop.dir}/libreoffice",
-                       f"--accept=pipe,name={pipe};urp;", deck])
+                       f"--accept=pipe,name={pipe};urp;"])
         local = uno.getComponentContext()
         resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
         deadline = time.monotonic() + 90
@@ -67,12 +67,7 @@ class Impress:
                 time.sleep(0.2)
         self.toolkit = context.ServiceManager.createInstanceWithContext("com.sun.star.awt.Toolkit", context)
         office = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
-        url = uno.systemPathToFileUrl(deck)
-        while True:
-            docs = [d for d in office.Components if getattr(d, "URL", "") == url]
-            if docs: break
-            time.sleep(0.2)
-        self.show = docs[0].Presentation
+        self.show = office.loadComponentFromURL(uno.systemPathToFileUrl(deck), "_blank", 0, ()).Presentation
 
     def settle(self):
         """Impress ignores keys for 20 ms after each slide change, its filter
@@ -80,7 +75,7 @@ class Impress:
         lost just like a key press would be. Before each tap its main loop goes
         idle past that window."""
         self.toolkit.processEventsToIdle()
-        time.sleep(0.03)
+        time.sleep(0.05)
         self.toolkit.processEventsToIdle()
 
     def state(self):
