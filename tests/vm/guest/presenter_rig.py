@@ -117,5 +117,6 @@ class KeyReader:
 
 
 def key_name(code):
+    """PAGEDOWN for KEY_PAGEDOWN."""
     name = ecodes.KEY[code]
-    return name[0] if isinstance(name, list) else name
+    return (name[0] if isinstance(name, list) else name).removeprefix("KEY_")
