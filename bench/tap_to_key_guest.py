@@ -1,9 +1,9 @@
-"""The guest's half of bench/tap_to_key.py, run by the VM's test runner: the
-same paced taps of the virtual watch, first at a bare controller (to the
-agent's command_received line), then at the presenter (to the key event of
-its virtual keyboard, stamped by the kernel). Each tap waits for its
-acknowledgement at the watch before the next. Writes the samples, in seconds,
-to tap_to_key.json in the results folder."""
+"""The guest's half of bench/tap_to_key.py, two scenarios of the VM's test
+runner in one boot: the same paced taps of the virtual watch at a bare
+controller (to the agent's command_received line) and at the presenter (to
+the key event of its virtual keyboard, stamped by the kernel). Each tap waits
+for its acknowledgement at the watch before the next. The samples, in
+seconds, go to tap_to_key-<scenario>.json in the results folder."""
 
 import asyncio
 import json
@@ -21,61 +21,56 @@ from rig import CONNECTED, WATCH_CONNECTED, ack_notified, ack_received, acknowle
 GAP_S = 0.15
 
 
-async def paced(count, tap):
+async def paced_taps(rig, watch, controller, tap):
+    """Taps NEXT_SLIDE the planned number of times; tap(command_id, started)
+    returns the sample once the command arrived, then its acknowledgement
+    is awaited."""
+    taps = json.loads((rig.results_dir / "plan.json").read_text())["taps"]
     samples = []
     next_at = time.monotonic()
-    for number in range(1, count + 1):
+    for number in range(1, taps + 1):
         await asyncio.sleep(max(0.0, next_at - time.monotonic()))
-        next_at = time.monotonic() + GAP_S
-        samples.append(await tap(str(number)))
-    return samples
-
-
-async def measure(rig):
-    async def acknowledged(controller, command_id):
-        """Its events and the watch's notification, before the next tap."""
+        command_id = str(number)
+        started = next_at = time.monotonic()
+        next_at += GAP_S
+        assert await watch.write(command_frame("next", command_id)) == SUCCESS
+        samples.append(await tap(command_id, started))
         frame = f"OL2|A|{command_id}|E"
         await controller.expect(ack_received(command_id), ack_notified(frame))
         assert await watch.next_notification() == frame.encode()
+    (rig.results_dir / f"tap_to_key-{rig.scenario}.json").write_text(json.dumps(samples))
 
-    taps = json.loads((rig.results_dir / "plan.json").read_text())["taps"]
 
+async def bare_controller(rig):
     watch, agent = await subscribed_watch(rig)
 
-    async def bare_tap(command_id):
-        started = time.monotonic()
-        assert await watch.write(command_frame("next", command_id)) == SUCCESS
+    async def tap(command_id, started):
         await agent.expect(received(2, command_id, "NEXT_SLIDE"))
-        arrived = agent.last_event_at
         agent.send(acknowledgement(command_id))
-        await acknowledged(agent, command_id)
-        return arrived - started
+        return agent.last_event_at - started
 
-    bare = await paced(taps, bare_tap)
+    await paced_taps(rig, watch, agent, tap)
     await shut_down(agent)
-    await watch.disconnect()
 
+
+async def presenter(rig):
     load_uinput()
     watch = rig.watch("hci1")
-    presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput")
+    present = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput")
     keyboard = KeyReader()
-    await watch.subscribe()
-    await presenter.expect(WATCH_CONNECTED, CONNECTED)
-
-    async def presenter_tap(command_id):
-        started = time.monotonic()
-        assert await watch.write(command_frame("next", command_id)) == SUCCESS
-        (code, value, pressed_at), release = await keyboard.next(2)
-        assert (code, value, release[:2]) == (ecodes.KEY_PAGEDOWN, 1, (ecodes.KEY_PAGEDOWN, 0))
-        await presenter.expect(received(2, command_id, "NEXT_SLIDE"))
-        await acknowledged(presenter, command_id)
-        return pressed_at - started
-
     try:
-        keyed = await paced(taps, presenter_tap)
-        presenter.interrupt()
-        assert await presenter.wait() == 0
+        await watch.subscribe()
+        await present.expect(WATCH_CONNECTED, CONNECTED)
+
+        async def tap(command_id, started):
+            (code, value, pressed_at), (released, value_after, _) = await keyboard.next(2)
+            assert (code, value, released, value_after) == (ecodes.KEY_PAGEDOWN, 1, ecodes.KEY_PAGEDOWN, 0)
+            await present.expect(received(2, command_id, "NEXT_SLIDE"))
+            return pressed_at - started
+
+        await paced_taps(rig, watch, present, tap)
+        present.interrupt()
+        assert await present.wait() == 0
     finally:
         keyboard.close()
-        presenter.kill()
-    (rig.results_dir / "tap_to_key.json").write_text(json.dumps({"bare": bare, "presenter": keyed}))
+        present.kill()

@@ -76,20 +76,22 @@ void Presenter::deliver(Stream& stream, const std::string& line, std::chrono::st
     }
 }
 
+// A command's key goes out first: everything else can wait a moment.
 void Presenter::handleEvent(const std::string& line, std::chrono::steady_clock::time_point arrived) {
-    display_.event(line);
     const AgentEvent event = parseAgentEvent(line);
     if (const auto* command = std::get_if<CommandReceived>(&event)) {
         auto handled = commands_.handle(*command, arrived);
         agent_.send(handled.acknowledgement);
+        display_.event(line);
         if (handled.outcome.failure) {
             display_.diagnostic("orbilatch-present: " + command->command + " failed: " + handled.outcome.failure->reason);
         }
         status_.apply(handled.outcome);
         display_.show(status_);
-    } else if (status_.apply(event)) {
-        display_.show(status_);
+        return;
     }
+    display_.event(line);
+    if (status_.apply(event)) display_.show(status_);
 }
 
 // Each request goes on to the agent, whose second request ends it at once;

@@ -68,11 +68,17 @@ class KeyWatcher:
         return seen
 
 
-def gone(pid):
-    try:
-        return Path(f"/proc/{pid}/stat").read_text().split(") ")[1][0] == "Z"
-    except (FileNotFoundError, IndexError):
-        return True
+def gone(pid, within=5):
+    """Whether the process has ended (a zombie counts) within a few seconds."""
+    deadline = time.monotonic() + within
+    while time.monotonic() < deadline:
+        try:
+            if Path(f"/proc/{pid}/stat").read_text().split(") ")[1][0] == "Z":
+                return True
+        except (FileNotFoundError, IndexError):
+            return True
+        time.sleep(0.05)
+    return False
 
 
 class Lifecycle(unittest.TestCase):
@@ -144,10 +150,7 @@ class Lifecycle(unittest.TestCase):
         pid = self.read(lambda r: len(r) > 0)[0]["pid"]
         presenter.kill()
         presenter.wait()
-        self.assertEqual(self.read(lambda r: r[-1] == {"signal": "SIGTERM"})[-1], {"signal": "SIGTERM"})
-        deadline = time.monotonic() + 5
-        while not gone(pid) and time.monotonic() < deadline:
-            time.sleep(0.05)
+        self.read(lambda r: r[-1] == {"signal": "SIGTERM"})
         self.assertTrue(gone(pid))
 
 

@@ -20,26 +20,22 @@ def label(name):
 
 
 class SlideShow:
-    """What a presentation program does with the keys it is sent."""
+    """What a presentation program makes of the keys it is sent."""
 
-    def __init__(self):
-        self.slide = None
-        self.black = False
+    slide = None
+    black = False
 
     def key(self, code):
         if code == ecodes.KEY_F5:
             self.slide, self.black = 1, False
-        elif self.slide is None:
-            return "no show running"
-        elif code == ecodes.KEY_PAGEDOWN:
-            self.slide = min(SLIDES, self.slide + 1)
-        elif code == ecodes.KEY_PAGEUP:
-            self.slide = max(1, self.slide - 1)
-        elif code == ecodes.KEY_B:
+        elif self.slide is not None and code in (ecodes.KEY_PAGEDOWN, ecodes.KEY_PAGEUP):
+            self.slide = max(1, min(SLIDES, self.slide + (1 if code == ecodes.KEY_PAGEDOWN else -1)))
+        elif self.slide is not None and code == ecodes.KEY_B:
             self.black = not self.black
         elif code == ecodes.KEY_ESC:
             self.slide = None
-            return "show ended"
+        if self.slide is None:
+            return "no show running"
         return "screen black" if self.black else f"slide {self.slide} of {SLIDES}"
 
 

@@ -1,6 +1,6 @@
-"""What the presenter's scenarios, its demo and its benchmark work with in the
-guest: orbilatch-present started the way a user starts it, and the key
-events of its virtual keyboard read back from the kernel."""
+"""The presenter in the guest, for its scenario, its demo and its benchmark:
+orbilatch-present started as a user starts it, and the key events of its
+virtual keyboard read back from the kernel."""
 
 import asyncio
 import fcntl
@@ -20,53 +20,42 @@ EVIOCSCLOCKID = 0x400445A0  # _IOW('E', 0xa0, int)
 
 
 def load_uinput():
-    """uinput for the presenter's keyboard, evdev for its /dev/input node:
-    without udev, nothing in the guest loads them."""
+    """uinput for the keyboard, evdev for its /dev/input node: without udev,
+    nothing in the guest loads them."""
     for module in ("uinput", "evdev"):
         subprocess.run(["modprobe", module], check=True, capture_output=True)
 
 
 class Presenter:
-    """orbilatch-present with its streams on pipes; every line it writes is
-    logged, event lines (--json) can be awaited."""
+    """orbilatch-present on pipes; each line it writes goes to log, and the
+    lines of its standard output can be awaited as events (--json)."""
 
     def __init__(self, process, log):
         self.process = process
-        self.log = log
         self.lines = asyncio.Queue()
-        self.pumps = [asyncio.create_task(self._pump(process.stdout, "out", self.lines)),
-                      asyncio.create_task(self._pump(process.stderr, "err", None))]
+        self.pumps = [asyncio.create_task(self._pump(process.stdout, "out", log)),
+                      asyncio.create_task(self._pump(process.stderr, "err", log))]
 
     @classmethod
     async def start(cls, binary, log, *options):
         process = await asyncio.create_subprocess_exec(
             str(binary), *options, stdin=asyncio.subprocess.DEVNULL,
             stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.PIPE)
-        log(f"started {binary.name} {' '.join(options)}")
         return cls(process, log)
 
-    async def _pump(self, stream, label, lines):
+    async def _pump(self, stream, label, log):
         async for raw in stream:
             text = raw.decode(errors="replace").rstrip("\n")
-            self.log(f"{label} {text}")
-            if lines is not None:
-                lines.put_nowait((time.monotonic(), text))
-        if lines is not None:
-            lines.put_nowait((time.monotonic(), None))
-
-    async def next_event(self, timeout=20.0):
-        """(arrival time, event) of the next line of --json output."""
-        try:
-            arrived, text = await asyncio.wait_for(self.lines.get(), timeout)
-        except asyncio.TimeoutError:
-            raise AssertionError(f"no line from the presenter within {timeout:.0f} s") from None
-        if text is None:
-            raise AssertionError(f"the presenter closed its output (status {self.process.returncode})")
-        return arrived, json.loads(text)
+            log(f"{label} {text}")
+            if label == "out":
+                self.lines.put_nowait(text)
 
     async def expect(self, *expected, timeout=20.0):
         for event in expected:
-            _, got = await self.next_event(timeout)
+            try:
+                got = json.loads(await asyncio.wait_for(self.lines.get(), timeout))
+            except asyncio.TimeoutError:
+                raise AssertionError(f"no line from the presenter within {timeout:.0f} s") from None
             if got != event:
                 raise AssertionError(f"expected event {event}, got {got}")
 
@@ -76,7 +65,6 @@ class Presenter:
     async def wait(self, timeout=10.0):
         status = await asyncio.wait_for(self.process.wait(), timeout)
         await asyncio.gather(*self.pumps)
-        self.log(f"exited with status {status}")
         return status
 
     def kill(self):
@@ -85,8 +73,8 @@ class Presenter:
 
 
 async def connect_watch_to_new_presenter(rig, watch, *options):
-    """Like rig.connect_watch_to_new_agent, with the presenter in --json mode
-    starting the agent installed next to it."""
+    """rig.connect_watch_to_new_agent for the presenter in --json mode, which
+    starts the agent installed next to it."""
     holder = {}
 
     async def spawn():
@@ -95,15 +83,14 @@ async def connect_watch_to_new_presenter(rig, watch, *options):
                                                     "--json", *options)
 
     await watch.connect(on_scanning=spawn)
-    presenter = holder["presenter"]
-    await presenter.expect(ADVERTISING)
+    await holder["presenter"].expect(ADVERTISING)
     assert watch.device.address == AGENT_ADDRESS, f"the agent is on {watch.device.address}, not hci0"
-    return presenter
+    return holder["presenter"]
 
 
 class KeyReader:
-    """The key events of the presenter's virtual keyboard, as (code, value,
-    kernel time on the monotonic clock); value 1 is a press, 0 a release."""
+    """The presenter's keyboard's key events: (code, value, kernel time on the
+    monotonic clock), value 1 for a press and 0 for a release."""
 
     def __init__(self):
         paths = [path for path in evdev.list_devices() if evdev.InputDevice(path).name == KEYBOARD_NAME]
@@ -119,17 +106,10 @@ class KeyReader:
                 self.keys.put_nowait((event.code, event.value, event.timestamp()))
 
     async def next(self, count, timeout=10.0):
-        events = []
-        for _ in range(count):
-            try:
-                events.append(await asyncio.wait_for(self.keys.get(), timeout))
-            except asyncio.TimeoutError:
-                raise AssertionError(f"only {events} from the keyboard within {timeout:.0f} s") from None
-        return events
-
-    async def none_within(self, seconds):
-        await asyncio.sleep(seconds)
-        assert self.keys.empty(), f"unexpected key events {list(self.keys._queue)}"
+        try:
+            return [await asyncio.wait_for(self.keys.get(), timeout) for _ in range(count)]
+        except asyncio.TimeoutError:
+            raise AssertionError(f"fewer than {count} key events within {timeout:.0f} s") from None
 
     def close(self):
         self.task.cancel()
@@ -137,5 +117,6 @@ class KeyReader:
 
 
 def key_name(code):
+    """PAGEDOWN for KEY_PAGEDOWN."""
     name = ecodes.KEY[code]
-    return name[0] if isinstance(name, list) else name
+    return (name[0] if isinstance(name, list) else name).removeprefix("KEY_")
