@@ -40,6 +40,7 @@ BOOTS = {
     # Pairing: the old stack's kernel sometimes trips at a bonded disconnect,
     # so a bonded watch gets a boot of its own.
     "bonded": ["links:bonded_watch_reconnects"],
+    "presenter": ["presenter:every_command_presses_its_key"],
 }
 
 STACK_NOT_UP_RETRIES = 2
@@ -70,12 +71,14 @@ def main():
     scenarios = [s for s in BOOTS[args.boot] if not args.only or s.split(":")[1] in args.only]
     plan = {"scenarios": scenarios, "paths": ["tests/vm/scenarios", "tests"], "controllers": 4,
             "scenario_timeout": args.scenario_timeout}
+    # The presenter, where the build put it, runs the agent installed next to it.
+    programs = [args.agent] + [p for p in [Path(args.agent).with_name("orbilatch-present")] if p.exists()]
 
     bug_retried = False
     for attempt in range(1, STACK_NOT_UP_RETRIES + 3):
         log(f"boot {attempt}: {args.stack}/{args.boot}")
         results, seconds, machine = vm.boot_plan(
-            args.stack, args.work, f"{args.stack}-{args.boot}", plan, [args.agent], args.boot_timeout,
+            args.stack, args.work, f"{args.stack}-{args.boot}", plan, programs, args.boot_timeout,
             on_line=(lambda line: log(f"  guest {line}")) if args.verbose else None, log=log)
         if results is None:
             log(f"boot {attempt} produced no results after {seconds:.0f} s; console tail:\n"

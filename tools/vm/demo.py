@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Boots the VM and shows the virtual watch driving a short
-presentation through the agent and the example controller, live.
+"""Boots the VM and shows a new user's one command, orbilatch-present,
+changing slides as the virtual watch taps, live.
 
     demo.py --agent build/orbilatch-agent --work build/vm [--stack debian13]
 """
@@ -31,7 +31,8 @@ def main():
     Path(args.work).mkdir(parents=True, exist_ok=True)
     say("booting Debian's kernel in qemu (software emulation: about a minute until Bluetooth is up)")
     say("inside: bluetoothd with two emulated Bluetooth LE controllers, hci0 and hci1")
-    say("the example controller runs the agent on hci0; the virtual watch runs on hci1")
+    say("orbilatch-present runs the agent on hci0 and presses keys on a virtual keyboard;")
+    say("a slide show reads that keyboard; the virtual watch taps on hci1")
 
     def line(text):
         if "|" in text[:21]:
@@ -40,7 +41,8 @@ def main():
             say(text)
 
     plan = {"scenarios": ["presentation:presentation"], "controllers": 2, "scenario_timeout": 300}
-    outcome, seconds, machine = vm.boot_plan(args.stack, args.work, f"demo-{args.stack}", plan, [args.agent], 600,
+    programs = [args.agent, Path(args.agent).with_name("orbilatch-present")]
+    outcome, seconds, machine = vm.boot_plan(args.stack, args.work, f"demo-{args.stack}", plan, programs, 600,
                                              on_line=line, log=say)
     scenarios = (outcome or {}).get("scenarios") or [{}]
     if scenarios[0].get("status") != "pass":

@@ -41,6 +41,8 @@ QEMU = "qemu-system-x86_64"
 TRIXIE_PACKAGES = [
     "bluez", "bluez-test-tools", "python3-bleak", "python3-dbus", "python3-gi", "dbus",
     "kmod", "busybox", "iproute2", "systemd", "procps",
+    # the presenter: its libraries, and its keys read back
+    "libevdev2", "libxtst6", "python3-evdev",
 ]
 
 
@@ -157,7 +159,9 @@ def build_trixie_tree(work_dir, log):
     deleted, and so are apt's package lists, which the guest never needs."""
     tree = Path(work_dir) / "debian13"
     stamp = tree / ".orbilatch-complete"
-    if stamp.exists():
+    # A tree made from another package list is made again.
+    packages = "packages: " + " ".join(TRIXIE_PACKAGES)
+    if stamp.exists() and packages in stamp.read_text().splitlines():
         return tree
     if shutil.which("debootstrap") is None:
         raise RuntimeError("debootstrap is not installed")
@@ -180,7 +184,7 @@ def build_trixie_tree(work_dir, log):
     machine_id.write_text(hashlib.md5(str(tree).encode()).hexdigest() + "\n")
     for mount_point in ["run", "tmp", "var/tmp", "var/lib/bluetooth", "dev", "proc", "sys"]:
         (tree / mount_point).mkdir(parents=True, exist_ok=True)
-    stamp.write_text(f"built in {time.monotonic() - started:.0f} s\n")
+    stamp.write_text(f"built in {time.monotonic() - started:.0f} s\n{packages}\n")
     log(f"Debian 13 tree ready in {time.monotonic() - started:.0f} s")
     return tree
 

@@ -57,7 +57,11 @@ private:
     void subscribed(const std::string& device, const Uuid&) override { heard_.push_back("subscribed " + device); }
     void unsubscribed(const std::string& device, const Uuid&) override { heard_.push_back("unsubscribed " + device); }
     void readyToSend() override { heard_.push_back("ready"); }
-    std::optional<DeviceFacts> device(const std::string&) const override { return DeviceFacts{.connected = true}; }
+    std::optional<DeviceFacts> device(const std::string&) const override {
+        DeviceFacts connected;
+        connected.connected = true;
+        return connected;
+    }
     int askWhetherConnected(const std::string&, std::function<void(bool)>, SdBusSlotPtr&) override { return 0; }
     bool announceValue(const Uuid&, std::span<const std::uint8_t>) override { return false; }
 };

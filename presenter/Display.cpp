@@ -1,0 +1,58 @@
+#include "presenter/Display.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace orbilatch::presenter {
+namespace {
+
+constexpr std::string_view clearLine = "\r\033[K";
+
+void writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+// A line longer than the terminal would wrap, and only its last row would be
+// rewritten.
+std::string fitTerminal(std::string line) {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && line.size() >= size.ws_col) {
+        line.resize(size.ws_col - 1);
+    }
+    return line;
+}
+
+}  // namespace
+
+Display::~Display() {
+    if (mode_ == Mode::Terminal && !shown_.empty()) writeAll(STDOUT_FILENO, "\n");
+}
+
+void Display::show(const Status& status) {
+    if (mode_ == Mode::Json) return;
+    if (mode_ == Mode::Lines) {
+        writeAll(STDOUT_FILENO, describe(status) + "\n");
+        return;
+    }
+    shown_ = fitTerminal(describe(status));
+    writeAll(STDOUT_FILENO, std::string(clearLine) + shown_);
+}
+
+void Display::event(std::string_view line) {
+    if (mode_ == Mode::Json) writeAll(STDOUT_FILENO, std::string(line) + "\n");
+}
+
+void Display::diagnostic(std::string_view text) {
+    if (mode_ == Mode::Terminal) writeAll(STDOUT_FILENO, clearLine);
+    writeAll(STDERR_FILENO, std::string(text) + "\n");
+    if (mode_ == Mode::Terminal) writeAll(STDOUT_FILENO, shown_);
+}
+
+}  // namespace orbilatch::presenter

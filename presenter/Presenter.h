@@ -1,0 +1,59 @@
+#pragma once
+
+#include <csignal>
+#include <chrono>
+#include <string>
+
+#include "presenter/AgentProcess.h"
+#include "presenter/CommandHandler.h"
+#include "presenter/Display.h"
+#include "presenter/Status.h"
+#include "system/EventLoop.h"
+#include "system/LineSplitter.h"
+#include "system/SdPointers.h"
+
+namespace orbilatch::presenter {
+
+// The running presenter: reads the agent's events and diagnostics, carries
+// its commands out, keeps the status shown and stops the agent on SIGINT or
+// SIGTERM. SIGINT, SIGTERM and SIGCHLD must be blocked in every thread.
+class Presenter {
+public:
+    // How long a stopping agent may take before it is killed.
+    static constexpr std::chrono::seconds stopTimeout{2};
+
+    Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display);
+
+    // Runs until the agent has exited; returns this program's exit status.
+    int run();
+
+private:
+    struct Stream {
+        LineSplitter lines;
+        SdEventSourcePtr source;
+    };
+
+    static int onReadable(sd_event_source* source, int fd, uint32_t revents, void* self);
+    static int onAgentExit(sd_event_source* source, const siginfo_t* info, void* self);
+
+    void watch(Stream& stream, int fd);
+    void drain(Stream& stream, int fd);
+    void deliver(Stream& stream, const std::string& line, std::chrono::steady_clock::time_point arrived);
+    void handleEvent(const std::string& line, std::chrono::steady_clock::time_point arrived);
+    void requestStop();
+    int exitStatus(const siginfo_t& info);
+
+    EventLoop& loop_;
+    AgentProcess& agent_;
+    CommandHandler& commands_;
+    Display& display_;
+    Status status_;
+    Stream events_;
+    Stream diagnostics_;
+    SdEventSourcePtr exitSource_;
+    bool stopRequested_ = false;
+    bool killed_ = false;
+    bool exited_ = false;
+};
+
+}  // namespace orbilatch::presenter

@@ -1,0 +1,94 @@
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "presenter/AgentProcess.h"
+#include "presenter/CommandHandler.h"
+#include "presenter/Display.h"
+#include "presenter/KeyboardChoice.h"
+#include "presenter/Options.h"
+#include "presenter/Presenter.h"
+#include "system/EventLoop.h"
+
+namespace {
+
+using namespace orbilatch;
+using namespace orbilatch::presenter;
+
+constexpr int usageError = 2;
+
+// Before anything else, so the event loop receives them through its own
+// descriptors; the agent gets a clean mask back before it starts.
+void blockSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGCHLD}) sigaddset(&signals, signal);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // A write to an agent that just died must fail, not end the presenter.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string defaultAgent() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (error ? std::filesystem::path(".") : self.parent_path()) / "orbilatch-agent";
+}
+
+std::string describeKeys(const KeyMap& keys) {
+    std::string text;
+    for (std::size_t i = 0; i < commandNames.size(); ++i) {
+        text += (i ? ", " : "") + std::string(commandNames[i]) + " " + keys.chords()[i].name();
+    }
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    blockSignals();
+    auto parsed = parseOptions(std::vector<std::string_view>(argv + 1, argv + argc));
+    if (auto* error = std::get_if<std::string>(&parsed)) {
+        std::cerr << "orbilatch-present: " << *error << '\n';
+        return usageError;
+    }
+    const Options& options = std::get<Options>(parsed);
+    if (options.help) {
+        std::cout << helpText();
+        return 0;
+    }
+
+    auto opened = openKeyboard(options.keyboard);
+    if (auto* error = std::get_if<std::string>(&opened)) {
+        std::cerr << "orbilatch-present: " << *error << '\n';
+        return usageError;
+    }
+    auto& [keyboardOwner, uinputRefusal] = std::get<OpenedKeyboard>(opened);
+    Keyboard& keyboard = *keyboardOwner;
+
+    const auto mode = options.json              ? Display::Mode::Json
+                      : ::isatty(STDOUT_FILENO) ? Display::Mode::Terminal
+                                                : Display::Mode::Lines;
+    Display display(mode);
+    if (!uinputRefusal.empty()) {
+        display.diagnostic("orbilatch-present: " + uinputRefusal +
+                           "; XTEST stands in, for X11 windows only (see --help on /dev/uinput)");
+    }
+    display.diagnostic("orbilatch-present: keys go out through " + keyboard.description() + ": " +
+                       describeKeys(options.keys));
+
+    const std::string agentPath = options.agent.empty() ? defaultAgent() : options.agent;
+    try {
+        EventLoop loop;
+        AgentProcess agent(agentPath);
+        CommandHandler commands(keyboard, options.keys);
+        Presenter presenter(loop, agent, commands, display);
+        return presenter.run();
+    } catch (const std::system_error& error) {
+        display.diagnostic("orbilatch-present: cannot run the agent " + agentPath + ": " + error.code().message());
+        return 1;
+    }
+}

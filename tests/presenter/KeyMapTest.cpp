@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+#include <libevdev/libevdev.h>
+
+#include <X11/Xlib.h>
+
+#include <cctype>
+
+#include "presenter/Options.h"
+
+namespace orbilatch::presenter {
+namespace {
+
+std::vector<std::string> keyNames(const KeyMap& keys) {
+    std::vector<std::string> names;
+    for (const KeyChord& chord : keys.chords()) names.push_back(chord.name());
+    return names;
+}
+
+TEST(KeyMapTest, CommandLinesGiveTheirKeysOrSayWhatIsWrong) {
+    struct Case {
+        std::vector<std::string_view> arguments;
+        std::vector<std::string> keys;  // empty when the line is refused
+        std::string error;
+    };
+    const Case cases[] = {
+        {{}, {"PageDown", "PageUp", "F5", "Escape", "B"}, ""},
+        {{"--profile", "okular"}, {"PageDown", "PageUp", "Ctrl+Shift+P", "Escape", "B"}, ""},
+        {{"--profile=browser", "--key", "NEXT_SLIDE=right", "--key=TOGGLE_BLACK_SCREEN=Period"},
+         {"Right", "PageUp", "F", "Escape", "Period"}, ""},
+        {{"--key", "END_PRESENTATION=alt+f4", "--key", "END_PRESENTATION=ctrl+q"},
+         {"PageDown", "PageUp", "F5", "Ctrl+Q", "B"}, ""},
+        {{"--profile", "impress"}, {}, "unknown profile impress"},
+        {{"--key", "NEXT=Right"}, {}, "--key NEXT=Right: expected COMMAND=KEY"},
+        {{"--key", "NEXT_SLIDE"}, {}, "--key NEXT_SLIDE: expected COMMAND=KEY"},
+        {{"--key", "NEXT_SLIDE=PgDn"}, {}, "unknown key PgDn for NEXT_SLIDE"},
+        {{"--key", "NEXT_SLIDE=Ctrl"}, {}, "unknown key Ctrl for NEXT_SLIDE"},
+        {{"--key", "NEXT_SLIDE=Ctrl+Ctrl+P"}, {}, "unknown key Ctrl+Ctrl+P for NEXT_SLIDE"},
+        {{"--key", "NEXT_SLIDE=P+Ctrl"}, {}, "unknown key P+Ctrl for NEXT_SLIDE"},
+        {{"--key", "NEXT_SLIDE=Ctrl++"}, {}, "unknown key Ctrl++ for NEXT_SLIDE"},
+        {{"--keyboard", "evdev"}, {}, "--keyboard evdev: expected auto, uinput or xtest"},
+        {{"--agent"}, {}, "--agent needs a value"},
+        {{"--json=yes"}, {}, "--json takes no value"},
+        {{"-v"}, {}, "unknown option -v"},
+    };
+    for (const Case& c : cases) {
+        const auto parsed = parseOptions(c.arguments);
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        if (c.keys.empty()) {
+            ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
+            EXPECT_TRUE(std::get<std::string>(parsed).starts_with(c.error)) << std::get<std::string>(parsed);
+        } else {
+            ASSERT_TRUE(std::holds_alternative<Options>(parsed)) << std::get<std::string>(parsed);
+            EXPECT_EQ(keyNames(std::get<Options>(parsed).keys), c.keys);
+        }
+    }
+}
+
+TEST(KeyMapTest, TheOtherFlagsAreTaken) {
+    const auto parsed = parseOptions({"--json", "--keyboard", "xtest", "--agent=/opt/agent", "--help"});
+    ASSERT_TRUE(std::holds_alternative<Options>(parsed));
+    const Options& options = std::get<Options>(parsed);
+    EXPECT_EQ(options.agent, "/opt/agent");
+    EXPECT_EQ(options.keyboard, KeyboardKind::Xtest);
+    EXPECT_TRUE(options.json);
+    EXPECT_TRUE(options.help);
+}
+
+// The letters and digits are numbered by rule; the kernel's and X's own
+// names for each code say whether the rule holds.
+TEST(KeyMapTest, LettersAndDigitsCarryTheirOwnCodes) {
+    int checked = 0;
+    for (const Key& key : allKeys()) {
+        if (key.name.size() != 1) continue;
+        const std::string name(key.name);
+        EXPECT_STREQ(libevdev_event_code_get_name(EV_KEY, key.evdevCode), ("KEY_" + name).c_str());
+        const std::string lower(1, static_cast<char>(std::tolower(name[0])));
+        EXPECT_EQ(key.keysym, XStringToKeysym(lower.c_str())) << name;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 36);
+}
+
+}  // namespace
+}  // namespace orbilatch::presenter

@@ -1,0 +1,50 @@
+"""The presenter on the real stack: the watch taps each of the five commands,
+the presenter's virtual keyboard gives exactly that command's key, pressed
+and released, and the watch receives each acknowledgement as executed."""
+
+import asyncio
+
+from evdev import ecodes
+
+from commands import SUCCESS, Pacer
+from orbilatch_watch import command_frame
+from presenter_rig import KeyReader, connect_watch_to_new_presenter, key_name, load_uinput
+from support.events import CONNECTED, SHUTDOWN, WATCH_CONNECTED, ack_notified, ack_received, received
+
+TAPS = [
+    ("start", "START_PRESENTATION", ecodes.KEY_F5),
+    ("next", "NEXT_SLIDE", ecodes.KEY_PAGEDOWN),
+    ("previous", "PREVIOUS_SLIDE", ecodes.KEY_PAGEUP),
+    ("black", "TOGGLE_BLACK_SCREEN", ecodes.KEY_B),
+    ("end", "END_PRESENTATION", ecodes.KEY_ESC),
+]
+
+
+async def every_command_presses_its_key(rig):
+    load_uinput()
+    watch = rig.watch("hci1")
+    presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput")
+    keyboard = KeyReader()
+    try:
+        await watch.subscribe()
+        await presenter.expect(WATCH_CONNECTED, CONNECTED)
+        pace = Pacer()
+        for number, (word, command, code) in enumerate(TAPS, start=1):
+            command_id = str(number)
+            await pace()
+            assert await watch.write(command_frame(word, command_id)) == SUCCESS
+            await presenter.expect(received(2, command_id, command), ack_received(command_id),
+                                   ack_notified(f"OL2|A|{command_id}|E"))
+            keys = [(got, value) for got, value, _ in await keyboard.next(2)]
+            rig.log("keyboard", ", ".join(f"{key_name(got)} {value}" for got, value in keys))
+            assert keys == [(code, 1), (code, 0)], f"{command}: keys {keys}"
+            assert await watch.next_notification() == f"OL2|A|{command_id}|E".encode()
+        await asyncio.sleep(1.0)
+        assert keyboard.keys.empty(), "a key that no tap asked for"
+
+        presenter.interrupt()
+        await presenter.expect(SHUTDOWN)
+        assert await presenter.wait() == 0, "SIGINT must stop the presenter with status 0"
+    finally:
+        keyboard.close()
+        presenter.kill()
