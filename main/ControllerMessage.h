@@ -8,14 +8,22 @@
 
 namespace orbilatch {
 
-struct MalformedMessage {};
-struct UnsupportedMessage {};
-struct ShutdownMessage {};
+struct MalformedMessage {
+    friend bool operator==(const MalformedMessage&, const MalformedMessage&) = default;
+};
+struct UnsupportedMessage {
+    friend bool operator==(const UnsupportedMessage&, const UnsupportedMessage&) = default;
+};
+struct ShutdownMessage {
+    friend bool operator==(const ShutdownMessage&, const ShutdownMessage&) = default;
+};
 struct AcknowledgementMessage {
     std::string commandId;
     std::string status;
     std::optional<std::string> errorCode;
     std::int64_t protocolVersion = 1;
+
+    friend bool operator==(const AcknowledgementMessage&, const AcknowledgementMessage&) = default;
 };
 
 using ControllerMessage = std::variant<MalformedMessage, UnsupportedMessage, ShutdownMessage, AcknowledgementMessage>;
@@ -23,5 +31,9 @@ using ControllerMessage = std::variant<MalformedMessage, UnsupportedMessage, Shu
 // Reads one controller line. Keys are exact; unknown keys are ignored; a value
 // of the wrong JSON type counts as missing.
 ControllerMessage parseControllerMessage(std::string_view line);
+
+// The same, always through the JSON library. parseControllerMessage takes a
+// shorter road for plain lines, and the two agree on every line.
+ControllerMessage parseControllerMessageThoroughly(std::string_view line);
 
 }  // namespace orbilatch

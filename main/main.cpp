@@ -6,6 +6,7 @@
 #include "main/OrbiLatchBlePeripheral.h"
 #include "output/StandardStreams.h"
 #include "system/EventLoop.h"
+#include "system/LineQueue.h"
 #include "system/MonotonicClock.h"
 #include "system/StdinReader.h"
 
@@ -28,12 +29,13 @@ int main() {
             output.stderr(message);
         }));
 
+    // A few hundred lines in hand are enough to keep the loop busy; the rest
+    // of a flood waits in the pipe.
+    LineQueue lines(loop.handle(), 256, [&](std::string_view line) { peripheral.handleInputLine(line); });
     // Let go of at once: the reader thread runs until the process exits, and a
     // thread that ended with its input must not wait for a join that exit()
     // never does.
-    StdinReader([&](std::string line) {
-        loop.post([&peripheral, line = std::move(line)] { peripheral.handleInputLine(line); });
-    });
+    StdinReader([&](std::vector<std::string>& batch) { lines.push(batch); });
     loop.onTerminationSignals([&] { peripheral.shutdown(); });
 
     loop.run();

@@ -15,7 +15,11 @@ public:
     using Value = std::variant<std::string, std::int64_t>;
     using Member = std::pair<std::string, Value>;
 
-    explicit Event(std::string type) { members_.emplace_back("type", std::move(type)); }
+    // No event has more than four members.
+    explicit Event(std::string type) {
+        members_.reserve(4);
+        members_.emplace_back("type", std::move(type));
+    }
 
     Event& with(std::string key, Value value) & {
         members_.emplace_back(std::move(key), std::move(value));

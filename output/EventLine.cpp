@@ -33,17 +33,26 @@ void appendEscaped(std::string& out, char c) {
 }
 
 // Every escaped character is ASCII and so never part of a multi-byte sequence:
-// repairing the runs between them repairs the whole text.
+// repairing the runs between them repairs the whole text. A run of plain ASCII,
+// the usual case, needs no repair.
 void appendString(std::string& out, std::string_view value) {
     out += '"';
     std::size_t runStart = 0;
+    bool runIsAscii = true;
+    const auto appendRun = [&](std::size_t end) {
+        const std::string_view run = value.substr(runStart, end - runStart);
+        if (runIsAscii) out.append(run);
+        else text::appendRepairedUtf8(out, run);
+    };
     for (std::size_t i = 0; i < value.size(); ++i) {
+        if (static_cast<unsigned char>(value[i]) >= 0x80) runIsAscii = false;
         if (!needsEscape(value[i])) continue;
-        text::appendRepairedUtf8(out, value.substr(runStart, i - runStart));
+        appendRun(i);
         appendEscaped(out, value[i]);
         runStart = i + 1;
+        runIsAscii = true;
     }
-    text::appendRepairedUtf8(out, value.substr(runStart));
+    appendRun(value.size());
     out += '"';
 }
 

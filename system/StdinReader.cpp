@@ -20,9 +20,13 @@ void readLines(int fd, const StdinReader::Deliver& deliver) {
         const ssize_t count = ::read(fd, chunk.data(), chunk.size());
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) break;
-        for (auto& line : splitter.feed({chunk.data(), static_cast<std::size_t>(count)})) deliver(std::move(line));
+        std::vector<std::string> lines = splitter.feed({chunk.data(), static_cast<std::size_t>(count)});
+        if (!lines.empty()) deliver(lines);
     }
-    if (auto last = splitter.finish()) deliver(std::move(*last));
+    if (auto last = splitter.finish()) {
+        std::vector<std::string> lines{std::move(*last)};
+        deliver(lines);
+    }
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // main queue run 50 ms on after each. The first byte sets the platform up:
 // bit 0, the watch is subscribed; bit 1, the transmit queue is full.
 //
-// Each line has exactly one outcome: a refusal on standard error, an
+// Each line reads the same on the short road for plain lines as through the
+// JSON library, and has exactly one outcome: a refusal on standard error, an
 // acknowledgement reported and then flushed, or the shutdown sequence, after
 // which the process is gone. Every event line is one JSON object that reads
 // back to the values the controller sent.
@@ -64,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bench.queue.advance(std::chrono::milliseconds(50));
         const Lines outcome = bench.transcript.take();
         const auto message = orbilatch::parseControllerMessage(line);
+        check(message == orbilatch::parseControllerMessageThoroughly(line),
+              "the short road reads a line as the JSON library does", {line});
         if (std::holds_alternative<orbilatch::MalformedMessage>(message)) {
             check(outcome == Lines{"err: Ignoring malformed controller input"}, "malformed: one diagnostic", outcome);
         } else if (std::holds_alternative<orbilatch::UnsupportedMessage>(message)) {

@@ -1,11 +1,13 @@
 """The agent binary as its controller sees it: start-up, controller lines,
 signals and shutdown, with no Bluetooth stack or one it may not use."""
 
+import contextlib
 import os
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -69,6 +71,28 @@ class Shutdown(unittest.TestCase):
 
 
 class ControllerLines(unittest.TestCase):
+    def test_a_signal_stops_the_agent_while_a_flooding_controller_waits_in_its_write(self):
+        """The agent takes a few hundred lines at a time; the rest of a flood
+        waits in the pipe, and a signal is not held up behind it: only what
+        was already taken in is handled before the shutdown."""
+        with start_agent() as agent:
+            flood = b'{"type":"command_acknowledgement","commandId":"1","status":"executed"}\n' * 500_000
+
+            def write():
+                with contextlib.suppress(BrokenPipeError):
+                    agent.process.stdin.write(flood)
+
+            threading.Thread(target=write, daemon=True).start()
+            for _ in range(1000):
+                agent.next_event()
+            agent.signal(signal.SIGTERM)
+            handled = 0
+            while (event := agent.next_event(timeout=60)) != SHUTDOWN:
+                handled += event["type"] == "ack_received_from_controller"
+            self.assertLess(handled, 5000)
+            self.assertEqual(agent.wait_exit(), 0)
+
+
     def test_lines_are_cut_repaired_and_handled_one_after_the_other(self):
         with start_agent() as agent:
             agent.process.stdin.write(b'not json\r\n\r\n{"type":"SHUTDOWN"}\n'

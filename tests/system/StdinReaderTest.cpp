@@ -38,9 +38,9 @@ TEST(StdinReader, DeliversEveryLineOfAPipeInOrderOnAThreadDeafToTerminationSigna
     Lines delivered;
     bool deafReader = true;
     StdinReader reader(
-        [&](std::string line) {
+        [&](Lines& lines) {
             deafReader = deafReader && terminationSignalsBlocked();
-            delivered.push_back(std::move(line));
+            delivered.insert(delivered.end(), lines.begin(), lines.end());
         },
         pipe.readEnd.get());
     EXPECT_FALSE(terminationSignalsBlocked());
@@ -55,12 +55,12 @@ TEST(StdinReader, DeliversEveryLineOfAPipeInOrderOnAThreadDeafToTerminationSigna
 TEST(StdinReader, EndsAtOnceOnDevNullAndOutlivesItsOwner) {
     FileDescriptor devNull(::open("/dev/null", O_RDONLY));
     int deliveries = 0;
-    StdinReader([&deliveries](std::string) { ++deliveries; }, devNull.get()).join();
+    StdinReader([&deliveries](Lines&) { ++deliveries; }, devNull.get()).join();
     EXPECT_EQ(deliveries, 0);
 
     auto pipe = tests::makePipe();
     auto lastLine = std::make_shared<std::promise<std::string>>();
-    StdinReader([lastLine](std::string line) { lastLine->set_value(std::move(line)); }, pipe.readEnd.get());
+    StdinReader([lastLine](Lines& lines) { lastLine->set_value(lines.back()); }, pipe.readEnd.get());
     tests::writeAll(pipe.writeEnd.get(), "after");
     pipe.writeEnd.reset();
     EXPECT_EQ(lastLine->get_future().get(), "after");
