@@ -69,11 +69,16 @@ class Stack:
                               timeout=timeout, check=check)
 
     def _load_modules(self):
+        # Modules come over 9p, which a busy host slows down a great deal.
         for module in CRYPTO_MODULES:
-            # Some are built in or absent on a given kernel: not an error.
-            self._run("modprobe", "-q", module, check=False)
+            # Some are built in or absent on a given kernel, and each is only
+            # a head start: none is worth failing the boot for.
+            try:
+                self._run("modprobe", "-q", module, check=False, timeout=120)
+            except subprocess.TimeoutExpired:
+                self.log(f"modprobe {module} took over two minutes; going on without it")
         for module in BLUETOOTH_MODULES:
-            self._run("modprobe", module)
+            self._run("modprobe", module, timeout=300)
 
     def _start_dbus(self):
         run_dir = Path("/run/dbus")
