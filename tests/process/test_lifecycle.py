@@ -1,19 +1,18 @@
 """The agent binary as its controller sees it: start-up, controller lines,
-signals and shutdown, with no Bluetooth stack or one it may not use."""
+signals and shutdown, with no Bluetooth stack."""
 
 import contextlib
 import os
 import signal
 import subprocess
 import sys
-import tempfile
 import threading
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, ".."), os.path.join(HERE, "..", "..", "tools")]
 from agent_pipes import AGENT, AgentProcess  # noqa: E402
-from support.events import SHUTDOWN, UNKNOWN, UNSUPPORTED, state_event  # noqa: E402
+from support.events import SHUTDOWN, UNSUPPORTED  # noqa: E402
 
 NO_BUS = {"DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent/orbilatch-test-bus"}
 
@@ -108,59 +107,6 @@ class ControllerLines(unittest.TestCase):
             received = [agent.next_event() for _ in range(2 * 200 + 1)]
             self.assertEqual([e["commandId"] for e in received if e["type"] == "ack_received_from_controller"],
                              [str(i) for i in range(200)])
-
-
-BUS_CONFIG = """<busconfig>
-  <listen>unix:path={socket}</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
-    {extra}
-  </policy>
-</busconfig>
-"""
-
-
-class BusAccess(unittest.TestCase):
-    """Without bluetoothd the state is unknown; with a bluetoothd the bus will
-    not let us call, unauthorized."""
-
-    def test_what_the_bus_allows_decides_the_state(self):
-        deny = '<deny send_destination="org.bluez" send_type="method_call"/>'
-        for extra, bluetoothd, expected in (("", False, UNKNOWN), (deny, True, state_event("unauthorized"))):
-            with self.subTest(expected=expected), tempfile.TemporaryDirectory() as directory:
-                config = os.path.join(directory, "bus.conf")
-                with open(config, "w") as f:
-                    f.write(BUS_CONFIG.format(socket=os.path.join(directory, "bus"), extra=extra))
-                daemon = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address"],
-                                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-                address = daemon.stdout.readline().decode().strip()
-                owner = None
-                try:
-                    if bluetoothd:
-                        owner = subprocess.Popen([sys.executable, "-c", OWN_BLUEZ, address], stdout=subprocess.PIPE)
-                        owner.stdout.readline()
-                    with AgentProcess(env={"DBUS_SYSTEM_BUS_ADDRESS": address}) as agent:
-                        agent.expect_event(expected)
-                        agent.assert_no_output()
-                finally:
-                    for process in (owner, daemon):
-                        if process:
-                            process.kill()
-                            process.wait()
-                            process.stdout.close()
-
-
-# A bluetoothd that only owns its name.
-OWN_BLUEZ = """
-import sys, dbus, dbus.mainloop.glib
-from gi.repository import GLib
-dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-bus = dbus.bus.BusConnection(sys.argv[1])
-bus.request_name("org.bluez")
-print("owned", flush=True)
-GLib.MainLoop().run()
-"""
 
 
 if __name__ == "__main__":
