@@ -1,27 +1,26 @@
 """A private X display for a presentation program and the presenter that
-drives it: Xvfb, a session bus, windows found by title, focus, screen grabs,
-and orbilatch-present pressing keys through XTEST for a stand-in agent that
-the test feeds."""
+drives it: Xvfb, a session bus, a five-page deck, windows found by title,
+focus, screen grabs, and orbilatch-present pressing keys through XTEST for the
+stand-in agent."""
 
 import importlib
-import json
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
+from presenter.stand_in_agent import PATH as STAND_IN, Agent
 from support.events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-PRESENT = os.environ.get("ORBILATCH_PRESENT", f"{HERE}/../../build/orbilatch-present")
+PRESENT = os.environ.get("ORBILATCH_PRESENT", "../build/orbilatch-present")
+COLOURS = [(31, 78, 121), (46, 125, 50), (183, 28, 28), (106, 27, 154), (230, 81, 0)]
 
 
 def require(programs, modules):
-    """Exits with CTest's skip code when a program or Debian's Python module is missing."""
+    """Exits with CTest's skip code, saying why, when a program or Debian's Python module is missing."""
     missing = [p for p in programs if not shutil.which(p)]
     for module in modules:
         try:
@@ -33,17 +32,40 @@ def require(programs, modules):
         sys.exit(77)
 
 
-def keysym(name):
-    from Xlib import XK
-    return XK.string_to_keysym(name)
-
-
 def wait_for(what, probe, expected, timeout=20.0):
     deadline = time.monotonic() + timeout
     while (seen := probe()) != expected:
         if time.monotonic() > deadline:
             raise AssertionError(f"{what}: expected {expected!r}, still {seen!r} after {timeout:.0f} s")
         time.sleep(0.05)
+
+
+def write_deck(path):
+    """Five pages, each its own colour and title, each with a note naming the
+    page, which pdfpc gives out on D-Bus as the current page's notes."""
+    objects = [b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"]
+    pages = 2 + 2 * len(COLOURS)
+    for n, colour in enumerate(COLOURS, 1):
+        fill = " ".join(f"{c / 255:.3f}" for c in colour)
+        text = f"{fill} rg 0 0 800 450 re f 1 1 1 rg BT /F1 96 Tf 255 190 Td (Slide {n}) Tj ET".encode()
+        objects.append(b"<< /Length %d >>\nstream\n%s\nendstream" % (len(text), text))
+        objects.append(b"<< /Type /Page /Parent %d 0 R /Contents %d 0 R /Resources << /Font << /F1 1 0 R >> >>"
+                       b" /Annots [<< /Type /Annot /Subtype /Text /Rect [0 0 1 1] /Contents (page %d) >>] >>"
+                       % (pages, len(objects), n))
+    kids = b" ".join(b"%d 0 R" % k for k in range(3, pages, 2))
+    objects.append(b"<< /Type /Pages /Kids [%s] /Count %d /MediaBox [0 0 800 450] >>" % (kids, len(COLOURS)))
+    objects.append(b"<< /Type /Catalog /Pages %d 0 R >>" % pages)
+    out = bytearray(b"%PDF-1.4\n")
+    offsets = []
+    for number, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n%s\nendobj\n" % (number, body)
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += b"".join(b"%010d 00000 n \n" % offset for offset in offsets)
+    out += b"trailer\n<< /Size %d /Root %d 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, len(objects), xref)
+    with open(path, "wb") as pdf:
+        pdf.write(out)
 
 
 class Desktop:
@@ -81,20 +103,13 @@ class Desktop:
 
     def start(self, command, env=None, **options):
         """Starts a program on this display in a process group of its own, so
-        that its helpers end with it."""
-        options.setdefault("stdout", subprocess.DEVNULL)
+        that its helpers end with it; its stderr goes to a log in self.dir."""
         with open(f"{self.dir}/{os.path.basename(command[0])}.log", "ab") as log:
             process = subprocess.Popen(command, env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
-                                       stderr=log, start_new_session=True, **options)
+                                       stdout=options.pop("stdout", subprocess.DEVNULL), stderr=log,
+                                       start_new_session=True, **options)
         self.processes.append(process)
         return process
-
-    def log(self, program):
-        try:
-            with open(f"{self.dir}/{program}.log", errors="replace") as log:
-                return log.read()
-        except FileNotFoundError:
-            return ""
 
     def window(self, title, timeout=60.0):
         """The top-level window whose title contains `title`, once it is mapped."""
@@ -111,9 +126,6 @@ class Desktop:
     def place(self, window, x, y, width, height):
         window.configure(x=x, y=y, width=width, height=height)
         self.x.sync()
-
-    def focused(self):
-        return self.x.get_input_focus().focus
 
     def focus(self, window):
         from Xlib import X
@@ -134,67 +146,48 @@ class Desktop:
         return tuple(round(c) for c in ImageStat.Stat(self.grab(x, y, width, height)).mean)
 
     def other_window(self, x, y, width, height):
-        """A window of another program, for focus to go elsewhere; `keys()` are
-        the key symbols it has been sent."""
+        """A window of another program, focused; `keys()` are the key events
+        it has been sent, as (keysym, pressed)."""
         from Xlib import X
         window = self.root.create_window(x, y, width, height, 0, self.x.screen().root_depth,
-                                         background_pixel=self.x.screen().white_pixel,
-                                         event_mask=X.KeyPressMask | X.StructureNotifyMask)
-        window.set_wm_name("another program")
+                                         event_mask=X.KeyPressMask | X.KeyReleaseMask)
         window.map()
-        self.x.sync()
+        self.focus(window)
         received = []
 
         def keys():
             while self.x.pending_events():
                 event = self.x.next_event()
-                if event.type == X.KeyPress and event.window == window:
-                    received.append(self.x.keycode_to_keysym(event.detail, 0))
-            return list(received)
+                if event.type in (X.KeyPress, X.KeyRelease) and event.window == window:
+                    received.append((self.x.keycode_to_keysym(event.detail, 0), event.type == X.KeyPress))
+            return received
         window.keys = keys
         return window
 
 
 class Presenter:
-    """orbilatch-present with the stand-in agent as its child. `tap` plays one
-    command from the watch and returns the presenter's acknowledgement status.
-    `options` choose the keys; `terminal` (an xterm geometry) shows the
-    presenter's status line on the display."""
+    """orbilatch-present with the stand-in agent as its child. `options` choose
+    the keys; `terminal` (an xterm geometry) shows the presenter's status line
+    on the display; `settle` is called before each tap."""
 
-    def __init__(self, desktop, options=(), terminal=None):
-        self.desktop = desktop
-        self.count = 0
-        path = f"{desktop.dir}/agent.sock"
-        listener = socket.socket(socket.AF_UNIX)
-        listener.bind(path)
-        listener.listen(1)
-        listener.settimeout(30)
-        command = [PRESENT, "--keyboard", "xtest", "--agent", f"{HERE}/stand_in_agent.py", *options]
+    def __init__(self, desktop, options=(), terminal=None, settle=lambda: None):
+        self.desktop, self.settle, self.count = desktop, settle, 0
+        self.agent = Agent(desktop.dir)
+        command = [PRESENT, "--keyboard", "xtest", "--agent", STAND_IN, *options]
         if terminal:
-            log = f"{desktop.dir}/orbilatch-present.log"
-            command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11",
-                       "-e", "sh", "-c", f'"$@" 2>>{log}', "sh", *command]
-        desktop.start(command, env={"ORBILATCH_STAND_IN_SOCKET": path})
-        try:
-            self.agent, _ = listener.accept()
-        except socket.timeout:
-            raise AssertionError("orbilatch-present did not start its agent:\n"
-                                 + desktop.log("orbilatch-present")) from None
-        self.agent.settimeout(20)
-        self.lines = self.agent.makefile("rb")
-        for event in (ADVERTISING, WATCH_CONNECTED, CONNECTED):
-            self.send(event)
+            command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11", "-e", "sh", "-c",
+                       f'"$@" 2>>{desktop.dir}/orbilatch-present.log', "sh", *command]
+        desktop.start(command, env=self.agent.env)
+        self.agent.accept()
+        self.agent.send(ADVERTISING, WATCH_CONNECTED, CONNECTED)
 
-    def send(self, event):
-        self.agent.sendall(json.dumps(event).encode() + b"\n")
-
-    def tap(self, command):
+    def tap(self, command, probe, expected):
+        """One command from the watch: acknowledged `executed`, and then `probe()` comes to `expected`."""
+        self.settle()
         self.count += 1
-        command_id = str(self.count)
-        self.send(received(2, command_id, command))
-        for line in self.lines:
-            message = json.loads(line)
-            if message.get("type") == "command_acknowledgement" and message.get("commandId") == command_id:
-                return message["status"]
-        raise AssertionError(f"orbilatch-present ended before acknowledging {command}:\n"
-                             + self.desktop.log("orbilatch-present"))
+        self.agent.send(received(2, str(self.count), command))
+        ack = self.agent.read() or {}
+        if (ack.get("commandId"), ack.get("status")) != (str(self.count), "executed"):
+            with open(f"{self.desktop.dir}/orbilatch-present.log", errors="replace") as log:
+                raise AssertionError(f"{command} was acknowledged {ack}; orbilatch-present said:\n{log.read()}")
+        wait_for(f"after {command}", probe, expected)
