@@ -1,9 +1,8 @@
-"""A private X display for a presentation program and the presenter that
-drives it: Xvfb, a session bus, a five-page deck, windows found by title,
-focus, screen grabs, and orbilatch-present pressing keys through XTEST for the
-stand-in agent."""
+"""A private X display for the presenter and a presentation program: Xvfb, a
+session bus, logs, a five-page deck, windows found by title, focus, screen
+grabs. The presenter with its stand-in agent is in presenter/stand_in_agent.py."""
 
-import importlib
+import importlib.util
 import os
 import shutil
 import signal
@@ -12,60 +11,39 @@ import sys
 import tempfile
 import time
 
-from presenter.stand_in_agent import PATH as STAND_IN, Agent
-from support.events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
-
-PRESENT = os.environ.get("ORBILATCH_PRESENT", "../build/orbilatch-present")
 COLOURS = [(31, 78, 121), (46, 125, 50), (183, 28, 28), (106, 27, 154), (230, 81, 0)]
 
 
 def require(programs, modules):
     """Exits with CTest's skip code, saying why, when a program or Debian's Python module is missing."""
     missing = [p for p in programs if not shutil.which(p)]
-    for module in modules:
-        try:
-            importlib.import_module(module)
-        except ImportError:
-            missing.append(f"python3 module {module}")
+    missing += [f"python3 module {m}" for m in modules if not importlib.util.find_spec(m)]
     if missing:
         print(f"skipped: {', '.join(missing)} not installed; scripts/setup test installs them")
         sys.exit(77)
 
 
-def wait_for(what, probe, expected, timeout=20.0):
+def wait_for(what, probe, expected=None, timeout=20.0):
+    """probe()'s value once it is `expected` (by default: once it is not None)."""
     deadline = time.monotonic() + timeout
-    while (seen := probe()) != expected:
+    while (seen := probe()) is None or (expected is not None and seen != expected):
         if time.monotonic() > deadline:
             raise AssertionError(f"{what}: expected {expected!r}, still {seen!r} after {timeout:.0f} s")
         time.sleep(0.05)
+    return seen
 
 
 def write_deck(path):
-    """Five pages, each its own colour and title, each with a note naming the
-    page, which pdfpc gives out on D-Bus as the current page's notes."""
-    objects = [b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"]
-    pages = 2 + 2 * len(COLOURS)
-    for n, colour in enumerate(COLOURS, 1):
-        fill = " ".join(f"{c / 255:.3f}" for c in colour)
-        text = f"{fill} rg 0 0 800 450 re f 1 1 1 rg BT /F1 96 Tf 255 190 Td (Slide {n}) Tj ET".encode()
-        objects.append(b"<< /Length %d >>\nstream\n%s\nendstream" % (len(text), text))
-        objects.append(b"<< /Type /Page /Parent %d 0 R /Contents %d 0 R /Resources << /Font << /F1 1 0 R >> >>"
-                       b" /Annots [<< /Type /Annot /Subtype /Text /Rect [0 0 1 1] /Contents (page %d) >>] >>"
-                       % (pages, len(objects), n))
-    kids = b" ".join(b"%d 0 R" % k for k in range(3, pages, 2))
-    objects.append(b"<< /Type /Pages /Kids [%s] /Count %d /MediaBox [0 0 800 450] >>" % (kids, len(COLOURS)))
-    objects.append(b"<< /Type /Catalog /Pages %d 0 R >>" % pages)
-    out = bytearray(b"%PDF-1.4\n")
-    offsets = []
-    for number, body in enumerate(objects, 1):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n%s\nendobj\n" % (number, body)
-    xref = len(out)
-    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    out += b"".join(b"%010d 00000 n \n" % offset for offset in offsets)
-    out += b"trailer\n<< /Size %d /Root %d 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, len(objects), xref)
-    with open(path, "wb") as pdf:
-        pdf.write(out)
+    """A PDF of five slides, each its own colour and title."""
+    from PIL import Image, ImageDraw, ImageFont
+    try:
+        font = ImageFont.truetype("DejaVuSans.ttf", 120)
+    except OSError:  # the titles are only for people to read
+        font = ImageFont.load_default()
+    pages = [Image.new("RGB", (1280, 720), colour) for colour in COLOURS]
+    for n, page in enumerate(pages, 1):
+        ImageDraw.Draw(page).text((640, 360), f"Slide {n}", fill="white", font=font, anchor="mm")
+    pages[0].save(path, save_all=True, append_images=pages[1:], resolution=96)
 
 
 class Desktop:
@@ -111,17 +89,18 @@ class Desktop:
         self.processes.append(process)
         return process
 
-    def window(self, title, timeout=60.0):
+    def log(self, program):
+        with open(f"{self.dir}/{program}.log", errors="replace") as log:
+            return log.read()
+
+    def window(self, title):
         """The top-level window whose title contains `title`, once it is mapped."""
         from Xlib import X
-        found = []
 
-        def probe():
-            found[:] = [w for w in self.root.query_tree().children
-                        if title in (w.get_wm_name() or "") and w.get_attributes().map_state == X.IsViewable]
-            return bool(found)
-        wait_for(f"a window titled {title!r}", probe, True, timeout)
-        return found[0]
+        def mapped():
+            return next((w for w in self.root.query_tree().children
+                         if title in (w.get_wm_name() or "") and w.get_attributes().map_state == X.IsViewable), None)
+        return wait_for(f"a window titled {title!r}", mapped, timeout=60)
 
     def place(self, window, x, y, width, height):
         window.configure(x=x, y=y, width=width, height=height)
@@ -163,31 +142,3 @@ class Desktop:
             return received
         window.keys = keys
         return window
-
-
-class Presenter:
-    """orbilatch-present with the stand-in agent as its child. `options` choose
-    the keys; `terminal` (an xterm geometry) shows the presenter's status line
-    on the display; `settle` is called before each tap."""
-
-    def __init__(self, desktop, options=(), terminal=None, settle=lambda: None):
-        self.desktop, self.settle, self.count = desktop, settle, 0
-        self.agent = Agent(desktop.dir)
-        command = [PRESENT, "--keyboard", "xtest", "--agent", STAND_IN, *options]
-        if terminal:
-            command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11", "-e", "sh", "-c",
-                       f'"$@" 2>>{desktop.dir}/orbilatch-present.log', "sh", *command]
-        desktop.start(command, env=self.agent.env)
-        self.agent.accept()
-        self.agent.send(ADVERTISING, WATCH_CONNECTED, CONNECTED)
-
-    def tap(self, command, probe, expected):
-        """One command from the watch: acknowledged `executed`, and then `probe()` comes to `expected`."""
-        self.settle()
-        self.count += 1
-        self.agent.send(received(2, str(self.count), command))
-        ack = self.agent.read() or {}
-        if (ack.get("commandId"), ack.get("status")) != (str(self.count), "executed"):
-            with open(f"{self.desktop.dir}/orbilatch-present.log", errors="replace") as log:
-                raise AssertionError(f"{command} was acknowledged {ack}; orbilatch-present said:\n{log.read()}")
-        wait_for(f"after {command}", probe, expected)

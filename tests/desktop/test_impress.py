@@ -6,7 +6,8 @@ import os
 import time
 import unittest
 
-from desktop.harness import Desktop, Presenter, require, wait_for, write_deck
+from desktop.harness import Desktop, require, wait_for, write_deck
+from presenter.stand_in_agent import Presenter
 
 require(["Xvfb", "dbus-daemon", "soffice", "xterm"], ["uno", "Xlib", "PIL"])
 import uno  # noqa: E402
@@ -27,15 +28,13 @@ class Impress:
                        f"-env:UserInstallation=file://{desktop.dir}/libreoffice", f"--accept=pipe,name={pipe};urp;"])
         local = uno.getComponentContext()
         resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
-        deadline = time.monotonic() + 90
-        while True:
+
+        def connect():
             try:
-                context = resolver.resolve(f"uno:pipe,name={pipe};urp;StarOffice.ComponentContext")
-                break
+                return resolver.resolve(f"uno:pipe,name={pipe};urp;StarOffice.ComponentContext")
             except NoConnectException:
-                if time.monotonic() > deadline:
-                    raise AssertionError("LibreOffice did not answer on its UNO pipe") from None
-                time.sleep(0.2)
+                return None
+        context = wait_for("LibreOffice on its UNO pipe", connect, timeout=90)
         self.toolkit = context.ServiceManager.createInstanceWithContext("com.sun.star.awt.Toolkit", context)
         office = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
         as_slides = (PropertyValue(Name="FilterName", Value="impress_pdf_import"),)

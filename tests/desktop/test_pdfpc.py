@@ -2,9 +2,11 @@
 orbilatch-present's XTEST keyboard: the page read back from its D-Bus
 interface, and what the audience sees from the screen."""
 
+import json
 import unittest
 
-from desktop.harness import COLOURS, Desktop, Presenter, require, wait_for, write_deck
+from desktop.harness import COLOURS, Desktop, require, wait_for, write_deck
+from presenter.stand_in_agent import Presenter
 
 require(["Xvfb", "dbus-daemon", "pdfpc"], ["dbus", "Xlib", "PIL"])
 import dbus  # noqa: E402
@@ -22,6 +24,9 @@ class PdfpcRoad(unittest.TestCase):
     def test_the_watch_moves_through_the_pdf_and_blanks_it(self):
         with Desktop() as desktop:
             write_deck(f"{desktop.dir}/deck.pdf")
+            with open(f"{desktop.dir}/deck.pdfpc", "w") as notes:  # pdfpc gives the page's notes out on D-Bus
+                json.dump({"pdfpcFormat": 2, "pages": [{"idx": n - 1, "label": str(n), "overlay": 0, "note": f"page {n}"}
+                                                       for n in range(1, 6)]}, notes)
             # Starting on page 3 lets the first command show that it moves.
             desktop.start(["pdfpc", "--windowed", "both", "--size", "960:540", "--page", "3", f"{desktop.dir}/deck.pdf"])
             presenter_window = desktop.window("pdfpc - presenter")

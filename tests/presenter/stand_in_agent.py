@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""Stands in for orbilatch-agent as orbilatch-present's child, played by the
-test at the other end of the Unix socket ORBILATCH_STAND_IN_SOCKET: what the
-test sends goes to standard output, what the presenter writes goes back to the
-test. It exits 0 on {"type":"shutdown"} (unless ORBILATCH_STAND_IN_DEAF is
-set) and 3 when the test hangs up. Imported, `Agent` is the test's end."""
+"""Stands in for orbilatch-agent as orbilatch-present's child and passes lines
+both ways to the test at the other end of ORBILATCH_STAND_IN_SOCKET. It exits
+0 on {"type":"shutdown"} unless ORBILATCH_STAND_IN_DEAF is set, and 3 when the
+test hangs up. Imported, `Presenter` is the test's end."""
 
 import json
 import os
@@ -11,37 +10,54 @@ import socket
 import sys
 import threading
 
-SOCKET = "ORBILATCH_STAND_IN_SOCKET"
-PATH = os.path.abspath(__file__)
+if __name__ != "__main__":  # imported with tests/ on the path
+    from desktop.harness import wait_for
+    from support.events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
+
+PRESENT = os.environ.get("ORBILATCH_PRESENT", "../build/orbilatch-present")
 
 
-class Agent:
-    def __init__(self, directory):
-        self.listener = socket.socket(socket.AF_UNIX)
-        self.listener.bind(f"{directory}/agent.sock")
-        self.listener.listen(1)
-        self.listener.settimeout(30)
-        self.env = {SOCKET: f"{directory}/agent.sock"}
+class Presenter:
+    """orbilatch-present on a harness.Desktop with the stand-in as its agent and
+    a watch connected. `terminal` (an xterm geometry) shows its status line."""
 
-    def accept(self):
-        """Once the presenter has started its agent."""
-        self.connection, _ = self.listener.accept()
+    def __init__(self, desktop, options=(), terminal=None, settle=lambda: None, env=(), **popen):
+        self.desktop, self.settle, self.count = desktop, settle, 0
+        listener = socket.socket(socket.AF_UNIX)
+        listener.bind(f"{desktop.dir}/agent.sock")
+        listener.listen(1)
+        listener.settimeout(30)
+        command = [PRESENT, "--keyboard", "xtest", "--agent", os.path.abspath(__file__), *options]
+        if terminal:
+            command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11", "-e", "sh", "-c",
+                       f'"$@" 2>>{desktop.dir}/orbilatch-present.log', "sh", *command]
+        env = {"ORBILATCH_STAND_IN_SOCKET": f"{desktop.dir}/agent.sock", **dict(env)}
+        self.process = desktop.start(command, env=env, **popen)
+        self.connection, _ = listener.accept()
         self.connection.settimeout(20)
         self.lines = self.connection.makefile("rb")
+        self.send(ADVERTISING, WATCH_CONNECTED, CONNECTED)
 
     def send(self, *events):
         self.connection.sendall(b"".join(json.dumps(event).encode() + b"\n" for event in events))
 
     def read(self):
-        """The presenter's next line, or None once the stand-in is gone."""
+        """The presenter's next line to its agent, or None once the stand-in is gone."""
         try:
             line = self.lines.readline()
         except ConnectionResetError:  # gone before it read all the test sent
             return None
         return json.loads(line) if line else None
 
-    def hang_up(self):
-        self.connection.shutdown(socket.SHUT_WR)
+    def tap(self, command, probe, expected):
+        """One command from the watch, after `settle()`: acknowledged `executed`, then `probe()` is `expected`."""
+        self.settle()
+        self.count += 1
+        self.send(received(2, str(self.count), command))
+        ack = self.read() or {}
+        if (ack.get("commandId"), ack.get("status")) != (str(self.count), "executed"):
+            raise AssertionError(f"{command}: {ack}; orbilatch-present said:\n{self.desktop.log('orbilatch-present')}")
+        wait_for(f"after {command}", probe, expected)
 
 
 def from_test(test):
@@ -53,7 +69,7 @@ def from_test(test):
 
 if __name__ == "__main__":
     test = socket.socket(socket.AF_UNIX)
-    test.connect(os.environ[SOCKET])
+    test.connect(os.environ["ORBILATCH_STAND_IN_SOCKET"])
     threading.Thread(target=from_test, args=(test,), daemon=True).start()
     for line in sys.stdin.buffer:
         test.sendall(line)
