@@ -23,9 +23,7 @@ class Presenter:
 
     def __init__(self, desktop, options=(), terminal=None, settle=lambda: None, env=(), **popen):
         self.desktop, self.settle, self.count = desktop, settle, 0
-        listener = socket.socket(socket.AF_UNIX)
-        listener.bind(f"{desktop.dir}/agent.sock")
-        listener.listen(1)
+        listener = socket.create_server(f"{desktop.dir}/agent.sock", family=socket.AF_UNIX)
         listener.settimeout(30)
         command = [PRESENT, "--keyboard", "xtest", "--agent", os.path.abspath(__file__), *options]
         if terminal:
@@ -43,10 +41,7 @@ class Presenter:
 
     def read(self):
         """The presenter's next line to its agent, or None once the stand-in is gone."""
-        try:
-            line = self.lines.readline()
-        except ConnectionResetError:  # gone before it read all the test sent
-            return None
+        line = self.lines.readline()
         return json.loads(line) if line else None
 
     def tap(self, command, probe, expected):
@@ -60,17 +55,16 @@ class Presenter:
         wait_for(f"after {command}", probe, expected)
 
 
-def from_test(test):
-    for line in test.makefile("rb"):
-        sys.stdout.buffer.write(line)
-        sys.stdout.flush()
-    os._exit(3)
-
-
 if __name__ == "__main__":
     test = socket.socket(socket.AF_UNIX)
     test.connect(os.environ["ORBILATCH_STAND_IN_SOCKET"])
-    threading.Thread(target=from_test, args=(test,), daemon=True).start()
+
+    def from_test():
+        for line in test.makefile("rb"):
+            sys.stdout.buffer.write(line)
+            sys.stdout.flush()
+        os._exit(3)
+    threading.Thread(target=from_test, daemon=True).start()
     for line in sys.stdin.buffer:
         test.sendall(line)
         if json.loads(line).get("type") == "shutdown" and "ORBILATCH_STAND_IN_DEAF" not in os.environ:
