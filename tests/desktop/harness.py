@@ -67,6 +67,9 @@ class Desktop:
         bus.stdout.close()
         self.x = display.Display(self.env["DISPLAY"])
         self.root = self.x.screen().root
+        # Without a window manager the focus is where the pointer is: not on
+        # any program's window until the test gives it.
+        self.root.warp_pointer(width - 1, height - 1)
 
     def __enter__(self):
         return self
