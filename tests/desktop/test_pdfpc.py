@@ -23,12 +23,13 @@ BLACK = 0
 class PdfpcRoad(unittest.TestCase):
     def test_the_watch_moves_through_the_pdf_and_blanks_it(self):
         with Desktop() as desktop:
-            write_deck(f"{desktop.dir}/deck.pdf")
-            with open(f"{desktop.dir}/deck.pdfpc", "w") as notes:  # pdfpc gives the page's notes out on D-Bus
-                json.dump({"pdfpcFormat": 2, "pages": [{"idx": n - 1, "label": str(n), "overlay": 0, "note": f"page {n}"}
-                                                       for n in range(1, 6)]}, notes)
+            deck = f"{desktop.dir}/deck.pdf"
+            write_deck(deck)
+            with open(deck + "pc", "w") as notes:  # pdfpc's notes file; it gives the page's notes out on D-Bus
+                pages = [{"idx": n - 1, "label": str(n), "overlay": 0, "note": f"page {n}"} for n in range(1, 6)]
+                json.dump({"pdfpcFormat": 2, "pages": pages}, notes)
             # Starting on page 3 lets the first command show that it moves.
-            desktop.start(["pdfpc", "--windowed", "both", "--size", "960:540", "--page", "3", f"{desktop.dir}/deck.pdf"])
+            desktop.start(["pdfpc", "--windowed", "both", "--size", "960:540", "--page", "3", deck])
             presenter_window = desktop.window("pdfpc - presenter")
             desktop.place(desktop.window("pdfpc - presentation"), *AUDIENCE)
             bus = dbus.bus.BusConnection(desktop.env["DBUS_SESSION_BUS_ADDRESS"])

@@ -44,7 +44,7 @@ class Lifecycle(unittest.TestCase):
         out = self.ends(process, 0)
         self.assertEqual([(a["commandId"], a["status"]) for a in self.acknowledged],
                          [(c["commandId"], "executed") for c in COMMANDS])
-        self.assertEqual(out.splitlines(), [json.dumps(e) for e in (ADVERTISING, WATCH_CONNECTED, CONNECTED, *COMMANDS)],
+        self.assertEqual(out.splitlines(), list(map(json.dumps, (ADVERTISING, WATCH_CONNECTED, CONNECTED, *COMMANDS))),
                          "--json passes the events through unchanged")
 
     def test_an_agent_that_does_not_stop_is_killed(self):
