@@ -1,53 +1,56 @@
-"""A private X display for a presentation program and the presenter that
-drives it: Xvfb, a session bus, windows found by title, focus, screen grabs,
-and orbilatch-present pressing keys through XTEST for a stand-in agent that
-the test feeds."""
+"""A private X display for the presenter and a presentation program: Xvfb, a
+session bus, logs, a five-page deck, windows found by title, focus, screen
+grabs. The presenter with its stand-in agent is in presenter/stand_in_agent.py."""
 
-import importlib
-import json
+import importlib.util
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
-from support.events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-PRESENT = os.environ.get("ORBILATCH_PRESENT", f"{HERE}/../../build/orbilatch-present")
+COLOURS = [(31, 78, 121), (46, 125, 50), (183, 28, 28), (106, 27, 154), (230, 81, 0)]
 
 
 def require(programs, modules):
-    """Exits with CTest's skip code when a program or Debian's Python module is missing."""
+    """Exits with CTest's skip code, saying why, when a program or Debian's Python module is missing."""
     missing = [p for p in programs if not shutil.which(p)]
-    for module in modules:
-        try:
-            importlib.import_module(module)
-        except ImportError:
-            missing.append(f"python3 module {module}")
+    missing += [f"python3 module {m}" for m in modules if not importlib.util.find_spec(m)]
     if missing:
         print(f"skipped: {', '.join(missing)} not installed; scripts/setup test installs them")
         sys.exit(77)
 
 
-def keysym(name):
-    from Xlib import XK
-    return XK.string_to_keysym(name)
-
-
-def wait_for(what, probe, expected, timeout=20.0):
+def wait_for(what, probe, expected=None, timeout=20.0):
+    """probe()'s value once it is `expected` (by default: once it is not None)."""
     deadline = time.monotonic() + timeout
-    while (seen := probe()) != expected:
+    while (seen := probe()) is None or (expected is not None and seen != expected):
         if time.monotonic() > deadline:
             raise AssertionError(f"{what}: expected {expected!r}, still {seen!r} after {timeout:.0f} s")
         time.sleep(0.05)
+    return seen
+
+
+def write_deck(path):
+    """A PDF of five slides, each its own colour and title."""
+    from PIL import Image, ImageDraw, ImageFont
+    try:
+        font = ImageFont.truetype("DejaVuSans.ttf", 120)
+    except OSError:  # the titles are only for people to read
+        font = ImageFont.load_default()
+    pages = [Image.new("RGB", (1280, 720), colour) for colour in COLOURS]
+    for n, page in enumerate(pages, 1):
+        ImageDraw.Draw(page).text((640, 360), f"Slide {n}", fill="white", font=font, anchor="mm")
+    pages[0].save(path, save_all=True, append_images=pages[1:], resolution=96)
 
 
 class Desktop:
     def __init__(self, width=1920, height=720):
+        if not shutil.which("Xvfb"):
+            raise unittest.SkipTest("Xvfb is not installed (apt-get install xvfb)")
         from Xlib import display
         self.dir = tempfile.mkdtemp(prefix="orbilatch-desktop-")
         self.processes = []
@@ -64,6 +67,9 @@ class Desktop:
         bus.stdout.close()
         self.x = display.Display(self.env["DISPLAY"])
         self.root = self.x.screen().root
+        # Without a window manager the focus is where the pointer is: not on
+        # any program's window until the test gives it.
+        self.root.warp_pointer(width - 1, height - 1)
 
     def __enter__(self):
         return self
@@ -81,39 +87,30 @@ class Desktop:
 
     def start(self, command, env=None, **options):
         """Starts a program on this display in a process group of its own, so
-        that its helpers end with it."""
-        options.setdefault("stdout", subprocess.DEVNULL)
+        that its helpers end with it; its stderr goes to a log in self.dir."""
         with open(f"{self.dir}/{os.path.basename(command[0])}.log", "ab") as log:
             process = subprocess.Popen(command, env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
-                                       stderr=log, start_new_session=True, **options)
+                                       stdout=options.pop("stdout", subprocess.DEVNULL), stderr=log,
+                                       start_new_session=True, **options)
         self.processes.append(process)
         return process
 
     def log(self, program):
-        try:
-            with open(f"{self.dir}/{program}.log", errors="replace") as log:
-                return log.read()
-        except FileNotFoundError:
-            return ""
+        with open(f"{self.dir}/{program}.log", errors="replace") as log:
+            return log.read()
 
-    def window(self, title, timeout=60.0):
+    def window(self, title):
         """The top-level window whose title contains `title`, once it is mapped."""
         from Xlib import X
-        found = []
 
-        def probe():
-            found[:] = [w for w in self.root.query_tree().children
-                        if title in (w.get_wm_name() or "") and w.get_attributes().map_state == X.IsViewable]
-            return bool(found)
-        wait_for(f"a window titled {title!r}", probe, True, timeout)
-        return found[0]
+        def mapped():
+            return next((w for w in self.root.query_tree().children
+                         if title in (w.get_wm_name() or "") and w.get_attributes().map_state == X.IsViewable), None)
+        return wait_for(f"a window titled {title!r}", mapped, timeout=60)
 
     def place(self, window, x, y, width, height):
         window.configure(x=x, y=y, width=width, height=height)
         self.x.sync()
-
-    def focused(self):
-        return self.x.get_input_focus().focus
 
     def focus(self, window):
         from Xlib import X
@@ -134,67 +131,20 @@ class Desktop:
         return tuple(round(c) for c in ImageStat.Stat(self.grab(x, y, width, height)).mean)
 
     def other_window(self, x, y, width, height):
-        """A window of another program, for focus to go elsewhere; `keys()` are
-        the key symbols it has been sent."""
+        """A window of another program, focused; `keys()` are the key events
+        it has been sent, as (keysym, pressed)."""
         from Xlib import X
         window = self.root.create_window(x, y, width, height, 0, self.x.screen().root_depth,
-                                         background_pixel=self.x.screen().white_pixel,
-                                         event_mask=X.KeyPressMask | X.StructureNotifyMask)
-        window.set_wm_name("another program")
+                                         event_mask=X.KeyPressMask | X.KeyReleaseMask)
         window.map()
-        self.x.sync()
+        self.focus(window)
         received = []
 
         def keys():
             while self.x.pending_events():
                 event = self.x.next_event()
-                if event.type == X.KeyPress and event.window == window:
-                    received.append(self.x.keycode_to_keysym(event.detail, 0))
-            return list(received)
+                if event.type in (X.KeyPress, X.KeyRelease) and event.window == window:
+                    received.append((self.x.keycode_to_keysym(event.detail, 0), event.type == X.KeyPress))
+            return received
         window.keys = keys
         return window
-
-
-class Presenter:
-    """orbilatch-present with the stand-in agent as its child. `tap` plays one
-    command from the watch and returns the presenter's acknowledgement status.
-    `options` choose the keys; `terminal` (an xterm geometry) shows the
-    presenter's status line on the display."""
-
-    def __init__(self, desktop, options=(), terminal=None):
-        self.desktop = desktop
-        self.count = 0
-        path = f"{desktop.dir}/agent.sock"
-        listener = socket.socket(socket.AF_UNIX)
-        listener.bind(path)
-        listener.listen(1)
-        listener.settimeout(30)
-        command = [PRESENT, "--keyboard", "xtest", "--agent", f"{HERE}/stand_in_agent.py", *options]
-        if terminal:
-            log = f"{desktop.dir}/orbilatch-present.log"
-            command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11",
-                       "-e", "sh", "-c", f'"$@" 2>>{log}', "sh", *command]
-        desktop.start(command, env={"ORBILATCH_STAND_IN_SOCKET": path})
-        try:
-            self.agent, _ = listener.accept()
-        except socket.timeout:
-            raise AssertionError("orbilatch-present did not start its agent:\n"
-                                 + desktop.log("orbilatch-present")) from None
-        self.agent.settimeout(20)
-        self.lines = self.agent.makefile("rb")
-        for event in (ADVERTISING, WATCH_CONNECTED, CONNECTED):
-            self.send(event)
-
-    def send(self, event):
-        self.agent.sendall(json.dumps(event).encode() + b"\n")
-
-    def tap(self, command):
-        self.count += 1
-        command_id = str(self.count)
-        self.send(received(2, command_id, command))
-        for line in self.lines:
-            message = json.loads(line)
-            if message.get("type") == "command_acknowledgement" and message.get("commandId") == command_id:
-                return message["status"]
-        raise AssertionError(f"orbilatch-present ended before acknowledging {command}:\n"
-                             + self.desktop.log("orbilatch-present"))

@@ -8,8 +8,7 @@
 namespace orbilatch::presenter {
 namespace {
 
-class FakeKeyboard final : public Keyboard {
-public:
+struct FakeKeyboard final : Keyboard {
     std::optional<KeyFailure> failure;
     std::vector<std::string> pressed;
 
@@ -22,29 +21,21 @@ public:
 
 TEST(CommandHandlerTest, EachCommandIsOneKeyThenOneAcknowledgementInItsVersion) {
     using namespace std::chrono_literals;
-    struct Case {
+    const KeyFailure refused{"KEY_INJECTION_FAILED", "writing to /dev/uinput failed"};
+    const struct {
         CommandReceived command;
         std::optional<KeyFailure> keyboardFailure;
         std::vector<std::string> pressed;
-        nlohmann::json acknowledgement;
-    };
-    const KeyFailure refused{"KEY_INJECTION_FAILED", "writing to /dev/uinput failed"};
-    const Case cases[] = {
-        {{"42", 2, "NEXT_SLIDE"}, std::nullopt, {"PageDown"},
-         {{"type", "command_acknowledgement"}, {"commandId", "42"}, {"status", "executed"}, {"protocolVersion", 2}}},
-        {{"7", 1, "TOGGLE_BLACK_SCREEN"}, std::nullopt, {"B"},
-         {{"type", "command_acknowledgement"}, {"commandId", "7"}, {"status", "executed"}, {"protocolVersion", 1}}},
+        std::string acknowledgement;  // without its "type"
+    } cases[] = {
+        {{"42", 2, "NEXT_SLIDE"}, {}, {"PageDown"}, R"({"commandId":"42","status":"executed","protocolVersion":2})"},
+        {{"7", 1, "TOGGLE_BLACK_SCREEN"}, {}, {"B"}, R"({"commandId":"7","status":"executed","protocolVersion":1})"},
         {{"8", 1, "START_PRESENTATION"}, refused, {"F5"},
-         {{"type", "command_acknowledgement"}, {"commandId", "8"}, {"status", "failed"}, {"protocolVersion", 1},
-          {"errorCode", "KEY_INJECTION_FAILED"}}},
-        {{"a.b:c-1_2", 2, "END_PRESENTATION"}, refused, {"Escape"},
-         {{"type", "command_acknowledgement"}, {"commandId", "a.b:c-1_2"}, {"status", "failed"},
-          {"protocolVersion", 2}, {"errorCode", "KEY_INJECTION_FAILED"}}},
-        {{"9", 2, "ZOOM_IN"}, std::nullopt, {},
-         {{"type", "command_acknowledgement"}, {"commandId", "9"}, {"status", "failed"}, {"protocolVersion", 2},
-          {"errorCode", "UNKNOWN_COMMAND"}}},
+         R"({"commandId":"8","status":"failed","protocolVersion":1,"errorCode":"KEY_INJECTION_FAILED"})"},
+        {{"9", 2, "ZOOM_IN"}, {}, {},
+         R"({"commandId":"9","status":"failed","protocolVersion":2,"errorCode":"UNKNOWN_COMMAND"})"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.command.command);
         FakeKeyboard keyboard;
         keyboard.failure = c.keyboardFailure;
@@ -52,8 +43,10 @@ TEST(CommandHandlerTest, EachCommandIsOneKeyThenOneAcknowledgementInItsVersion) 
         CommandHandler handler(keyboard, std::get<Options>(parseOptions({})).keys, [&] { return now; });
 
         const auto handled = handler.handle(c.command, now - 3ms);
+        auto expected = nlohmann::json::parse(c.acknowledgement);
+        expected["type"] = "command_acknowledgement";
         EXPECT_EQ(keyboard.pressed, c.pressed);
-        EXPECT_EQ(nlohmann::json::parse(handled.acknowledgement), c.acknowledgement);
+        EXPECT_EQ(nlohmann::json::parse(handled.acknowledgement), expected);
         EXPECT_EQ(handled.acknowledgement.find('\n'), std::string::npos);
         EXPECT_EQ(handled.outcome.took, 3ms);
     }

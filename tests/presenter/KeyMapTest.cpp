@@ -10,59 +10,40 @@
 namespace orbilatch::presenter {
 namespace {
 
-std::vector<std::string> keyNames(const KeyMap& keys) {
-    std::vector<std::string> names;
-    for (const KeyChord& chord : keys.chords()) names.push_back(chord.name());
-    return names;
-}
-
 TEST(KeyMapTest, CommandLinesGiveTheirKeysOrSayWhatIsWrong) {
-    struct Case {
+    const struct {
         std::vector<std::string_view> arguments;
-        std::vector<std::string> keys;  // empty when the line is refused
-        std::string error;
-    };
-    const Case cases[] = {
-        {{}, {"PageDown", "PageUp", "F5", "Escape", "B"}, ""},
-        {{"--profile", "okular"}, {"PageDown", "PageUp", "Ctrl+Shift+P", "Escape", "B"}, ""},
+        std::string outcome;  // the five keys, or how the sentence refusing the line begins
+    } cases[] = {
+        {{}, "PageDown PageUp F5 Escape B"},
+        {{"--profile", "okular"}, "PageDown PageUp Ctrl+Shift+P Escape B"},
         {{"--profile=browser", "--key", "NEXT_SLIDE=right", "--key=TOGGLE_BLACK_SCREEN=Period"},
-         {"Right", "PageUp", "F", "Escape", "Period"}, ""},
-        {{"--key", "END_PRESENTATION=alt+f4", "--key", "END_PRESENTATION=ctrl+q"},
-         {"PageDown", "PageUp", "F5", "Ctrl+Q", "B"}, ""},
-        {{"--profile", "impress"}, {}, "unknown profile impress"},
-        {{"--key", "NEXT=Right"}, {}, "--key NEXT=Right: expected COMMAND=KEY"},
-        {{"--key", "NEXT_SLIDE"}, {}, "--key NEXT_SLIDE: expected COMMAND=KEY"},
-        {{"--key", "NEXT_SLIDE=PgDn"}, {}, "unknown key PgDn for NEXT_SLIDE"},
-        {{"--key", "NEXT_SLIDE=Ctrl"}, {}, "unknown key Ctrl for NEXT_SLIDE"},
-        {{"--key", "NEXT_SLIDE=Ctrl+Ctrl+P"}, {}, "unknown key Ctrl+Ctrl+P for NEXT_SLIDE"},
-        {{"--key", "NEXT_SLIDE=P+Ctrl"}, {}, "unknown key P+Ctrl for NEXT_SLIDE"},
-        {{"--key", "NEXT_SLIDE=Ctrl++"}, {}, "unknown key Ctrl++ for NEXT_SLIDE"},
-        {{"--keyboard", "evdev"}, {}, "--keyboard evdev: expected auto, uinput or xtest"},
-        {{"--agent"}, {}, "--agent needs a value"},
-        {{"--json=yes"}, {}, "--json takes no value"},
-        {{"-v"}, {}, "unknown option -v"},
+         "Right PageUp F Escape Period"},
+        {{"--key", "END_PRESENTATION=alt+f4", "--key", "END_PRESENTATION=ctrl+q"}, "PageDown PageUp F5 Ctrl+Q B"},
+        {{"--profile", "impress"}, "unknown profile impress"},
+        {{"--key", "NEXT=Right"}, "--key NEXT=Right: expected COMMAND=KEY"},
+        {{"--key", "NEXT_SLIDE"}, "--key NEXT_SLIDE: expected COMMAND=KEY"},
+        {{"--key", "NEXT_SLIDE=PgDn"}, "unknown key PgDn for NEXT_SLIDE"},
+        {{"--key", "NEXT_SLIDE=Ctrl"}, "unknown key Ctrl for NEXT_SLIDE"},
+        {{"--key", "NEXT_SLIDE=Ctrl+Ctrl+P"}, "unknown key Ctrl+Ctrl+P for NEXT_SLIDE"},
+        {{"--key", "NEXT_SLIDE=P+Ctrl"}, "unknown key P+Ctrl for NEXT_SLIDE"},
+        {{"--key", "NEXT_SLIDE=Ctrl++"}, "unknown key Ctrl++ for NEXT_SLIDE"},
+        {{"--keyboard", "evdev"}, "--keyboard evdev: expected auto, uinput or xtest"},
+        {{"--agent"}, "--agent needs a value"},
+        {{"--json=yes"}, "--json takes no value"},
+        {{"-v"}, "unknown option -v"},
     };
-    for (const Case& c : cases) {
-        const auto parsed = parseOptions(c.arguments);
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));
-        if (c.keys.empty()) {
-            ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
-            EXPECT_TRUE(std::get<std::string>(parsed).starts_with(c.error)) << std::get<std::string>(parsed);
+        const auto parsed = parseOptions(c.arguments);
+        std::string outcome;
+        if (const auto* options = std::get_if<Options>(&parsed)) {
+            for (const KeyChord& chord : options->keys.chords()) outcome += (outcome.empty() ? "" : " ") + chord.name();
         } else {
-            ASSERT_TRUE(std::holds_alternative<Options>(parsed)) << std::get<std::string>(parsed);
-            EXPECT_EQ(keyNames(std::get<Options>(parsed).keys), c.keys);
+            outcome = std::get<std::string>(parsed).substr(0, c.outcome.size());
         }
+        EXPECT_EQ(outcome, c.outcome);
     }
-}
-
-TEST(KeyMapTest, TheOtherFlagsAreTaken) {
-    const auto parsed = parseOptions({"--json", "--keyboard", "xtest", "--agent=/opt/agent", "--help"});
-    ASSERT_TRUE(std::holds_alternative<Options>(parsed));
-    const Options& options = std::get<Options>(parsed);
-    EXPECT_EQ(options.agent, "/opt/agent");
-    EXPECT_EQ(options.keyboard, KeyboardKind::Xtest);
-    EXPECT_TRUE(options.json);
-    EXPECT_TRUE(options.help);
 }
 
 // The letters and digits are numbered by rule; the kernel's and X's own

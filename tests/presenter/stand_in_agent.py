@@ -1,52 +1,74 @@
 #!/usr/bin/python3
-"""Stands in for orbilatch-agent under the presenter: writes a recorded
-session's event lines at once, then records every line it reads, one JSON
-object per line, in the file ORBILATCH_STAND_IN_RECORD, after a first line
-with its pid. ORBILATCH_STAND_IN_END says how it ends:
-
-    shutdown  on {"type":"shutdown"}: the shutdown event, then exit 0
-    ignore    never exits by itself
-    die       exits with status 3 once every command was acknowledged
-
-SIGTERM is recorded and ends it with status 0."""
+"""Stands in for orbilatch-agent as orbilatch-present's child and passes lines
+both ways to the test at the other end of ORBILATCH_STAND_IN_SOCKET. It exits
+0 on {"type":"shutdown"} unless ORBILATCH_STAND_IN_DEAF is set, and 3 when the
+test hangs up. Imported, `Presenter` is the test's end."""
 
 import json
 import os
-import signal
+import socket
 import sys
-from pathlib import Path
+import threading
 
-SESSION = Path(__file__).with_name("session.jsonl")
-SHUTDOWN = '{"type":"ble_state_changed","state":"disconnected","message":"shutdown"}'
+if __name__ != "__main__":  # imported with tests/ on the path
+    from desktop.harness import wait_for
+    from support.events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
+
+PRESENT = os.environ.get("ORBILATCH_PRESENT", "../build/orbilatch-present")
 
 
-def main():
-    record = open(os.environ["ORBILATCH_STAND_IN_RECORD"], "a", buffering=1)
-    end = os.environ.get("ORBILATCH_STAND_IN_END", "shutdown")
+class Presenter:
+    """orbilatch-present on a harness.Desktop with the stand-in as its agent and
+    a watch connected. `terminal` (an xterm geometry) shows its status line."""
 
-    def on_sigterm(*_):
-        record.write(json.dumps({"signal": "SIGTERM"}) + "\n")
-        os._exit(0)
+    def __init__(self, desktop, options=(), terminal=None, settle=lambda: None, env=(), **popen):
+        self.desktop, self.settle, self.count = desktop, settle, 0
+        listener = socket.create_server(f"{desktop.dir}/agent.sock", family=socket.AF_UNIX)
+        listener.settimeout(30)
+        command = [PRESENT, "--keyboard", "xtest", "--agent", os.path.abspath(__file__), *options]
+        if terminal:
+            command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11", "-e", "sh", "-c",
+                       f'"$@" 2>>{desktop.dir}/orbilatch-present.log', "sh", *command]
+        env = {"ORBILATCH_STAND_IN_SOCKET": f"{desktop.dir}/agent.sock", **dict(env)}
+        self.process = desktop.start(command, env=env, **popen)
+        self.connection, _ = listener.accept()
+        self.connection.settimeout(20)
+        self.lines = self.connection.makefile("rb")
+        self.send(ADVERTISING, WATCH_CONNECTED, CONNECTED)
 
-    signal.signal(signal.SIGTERM, on_sigterm)
-    record.write(json.dumps({"pid": os.getpid()}) + "\n")
-    session = SESSION.read_text()
-    commands = session.count('"command_received"')
-    sys.stdout.write(session)
-    sys.stdout.flush()
+    def send(self, *events):
+        self.connection.sendall(b"".join(json.dumps(event).encode() + b"\n" for event in events))
 
-    acknowledged = 0
-    for line in sys.stdin:
-        record.write(line if line.endswith("\n") else line + "\n")
-        message = json.loads(line)
-        acknowledged += message.get("type") == "command_acknowledgement"
-        if end == "die" and acknowledged == commands:
-            sys.exit(3)
-        if end == "shutdown" and message.get("type") == "shutdown":
-            print(SHUTDOWN, flush=True)
-            return 0
-    signal.pause()
+    def read(self):
+        """The presenter's next line to its agent, or None once the stand-in is gone."""
+        line = self.lines.readline()
+        return json.loads(line) if line else None
+
+    def tap(self, command, probe, expected):
+        """One command from the watch, after `settle()`: acknowledged `executed`, then `probe()` is `expected`."""
+        self.settle()
+        self.count += 1
+        self.send(received(2, str(self.count), command))
+        ack = self.read() or {}
+        if (ack.get("commandId"), ack.get("status")) != (str(self.count), "executed"):
+            raise AssertionError(f"{command}: {ack}; orbilatch-present said:\n{self.desktop.log('orbilatch-present')}")
+        wait_for(f"after {command}", probe, expected)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    test = socket.socket(socket.AF_UNIX)
+    test.connect(os.environ["ORBILATCH_STAND_IN_SOCKET"])
+
+    def from_test():
+        for line in test.makefile("rb"):
+            sys.stdout.buffer.write(line)
+            sys.stdout.flush()
+        os._exit(3)
+    threading.Thread(target=from_test, daemon=True).start()
+    for line in sys.stdin.buffer:
+        test.sendall(line)
+        if json.loads(line).get("type") == "shutdown" and "ORBILATCH_STAND_IN_DEAF" not in os.environ:
+            os._exit(0)
+    # Unlike the agent it outlives its input, so that when the presenter is
+    # killed only the parent-death signal ends it.
+    threading.Event().wait()
