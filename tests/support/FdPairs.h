@@ -1,10 +1,10 @@
 #pragma once
 
-#include <stdexcept>
-#include <string>
-#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <string>
+#include <string_view>
 
 #include "system/FileDescriptor.h"
 
@@ -15,16 +15,12 @@ struct FdPair {
     FileDescriptor writeEnd;
 };
 
-inline FdPair makePipe() {
+// A sequenced-packet pair keeps the boundaries of writes: one receive returns
+// what one write sent.
+inline FdPair makePair(bool keepWrites) {
     int fds[2];
-    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
-    return {FileDescriptor(fds[0]), FileDescriptor(fds[1])};
-}
-
-// Keeps the boundaries of writes: one receive returns what one write sent.
-inline FdPair makeSeqPacketPair() {
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds) != 0) throw std::runtime_error("socketpair failed");
+    if (keepWrites) ::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds);
+    else if (::pipe(fds) != 0) fds[0] = fds[1] = -1;
     return {FileDescriptor(fds[0]), FileDescriptor(fds[1])};
 }
 
@@ -36,11 +32,8 @@ inline std::string readAll(int fd) {
 }
 
 inline void writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count <= 0) throw std::runtime_error("write failed");
+    for (ssize_t count; !bytes.empty() && (count = ::write(fd, bytes.data(), bytes.size())) > 0;)
         bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
 }
 
 }  // namespace orbilatch::tests

@@ -25,7 +25,7 @@ bool terminationSignalsBlocked() {
 // The reader's thread must never take SIGINT or SIGTERM, and starting it must
 // leave the starting thread's signals as they were.
 TEST(StdinReader, DeliversEveryLineOfAPipeInOrderOnAThreadDeafToTerminationSignals) {
-    auto pipe = tests::makePipe();
+    auto pipe = tests::makePair(false);
     Lines expected;
     std::string input;
     for (int i = 0; i < 20000; ++i) {  // several times the pipe's capacity
@@ -58,7 +58,7 @@ TEST(StdinReader, EndsAtOnceOnDevNullAndOutlivesItsOwner) {
     StdinReader([&deliveries](Lines&) { ++deliveries; }, devNull.get()).join();
     EXPECT_EQ(deliveries, 0);
 
-    auto pipe = tests::makePipe();
+    auto pipe = tests::makePair(false);
     auto lastLine = std::make_shared<std::promise<std::string>>();
     StdinReader([lastLine](Lines& lines) { lastLine->set_value(lines.back()); }, pipe.readEnd.get());
     tests::writeAll(pipe.writeEnd.get(), "after");

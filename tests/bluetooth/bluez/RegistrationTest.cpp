@@ -27,40 +27,40 @@ protected:
 
 TEST_F(RegistrationTest, AnAnswerAfterTheWithdrawalIsStillReportedAndThenUndone) {
     request();
-    EXPECT_THAT(bus.takeCalls(), ElementsAre("RegisterAdvertisement(/adv0)"));
+    EXPECT_THAT(bus.newCalls(), ElementsAre("RegisterAdvertisement(/adv0)"));
     registration.withdraw();
-    EXPECT_THAT(bus.takeCalls(), IsEmpty());
+    EXPECT_THAT(bus.newCalls(), IsEmpty());
     EXPECT_FALSE(registration.settled());
 
     bus.answer();
     EXPECT_THAT(outcomes, ElementsAre("registered"));
-    EXPECT_THAT(bus.takeCalls(), ElementsAre("UnregisterAdvertisement(/adv0)"));
+    EXPECT_THAT(bus.newCalls(), ElementsAre("UnregisterAdvertisement(/adv0)"));
     EXPECT_TRUE(registration.settled());
 }
 
 TEST_F(RegistrationTest, AWithdrawalOfWhatIsRegisteredGoesOutAtOnce) {
     request();
-    bus.takeCalls();
+    bus.newCalls();
     bus.answer();
     EXPECT_TRUE(registration.registered());
     registration.withdraw();
-    EXPECT_THAT(bus.takeCalls(), ElementsAre("UnregisterAdvertisement(/adv0)"));
+    EXPECT_THAT(bus.newCalls(), ElementsAre("UnregisterAdvertisement(/adv0)"));
     EXPECT_TRUE(registration.settled());
 }
 
 TEST_F(RegistrationTest, ARefusalIsReportedInBluetoothdsWordsAndAnAnswerFromNobodyNotAtAll) {
     request();
-    bus.takeCalls();
+    bus.newCalls();
     bus.answer("org.bluez.Error.NotPermitted", "Maximum advertisements reached");
     EXPECT_THAT(outcomes, ElementsAre("error Maximum advertisements reached"));
     EXPECT_TRUE(registration.settled());
 
     request();
-    bus.takeCalls();
+    bus.newCalls();
     bus.answer("org.freedesktop.DBus.Error.NoReply", "Message recipient disconnected from message bus");
     EXPECT_THAT(outcomes, ElementsAre("error Maximum advertisements reached"));
     EXPECT_TRUE(registration.settled());
-    EXPECT_THAT(bus.takeCalls(), IsEmpty());
+    EXPECT_THAT(bus.newCalls(), IsEmpty());
 }
 
 }  // namespace
