@@ -2,16 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "fakes/FakePeripheralManager.h"
-#include "fakes/ManualQueue.h"
-#include "fakes/RecordingOutput.h"
-#include "main/OrbiLatchBlePeripheral.h"
-#include "main/ServiceIdentifiers.h"
+#include "fakes/PeripheralBench.h"
 
 namespace orbilatch::fuzz {
 
@@ -24,42 +19,10 @@ inline void check(bool holds, std::string_view property, const std::vector<std::
     std::abort();
 }
 
-// The peripheral on the scripted platform of the unit tests, advertising,
-// with the watch subscribed: a manual queue on virtual time, a clock the
-// harness sets, and one transcript of everything.
-struct Bench {
-    testing::Transcript transcript;
-    testing::ManualQueue queue;
-    testing::RecordingOutput output{transcript};
-    double clockSeconds = 1000.0;
-    testing::FakePeripheralManager* manager = nullptr;
-    OrbiLatchBlePeripheral peripheral{
-        {
-            .queue = queue,
-            .output = output,
-            .monotonicSeconds = [this] { return clockSeconds; },
-            .exitProcess = [this] { transcript.add("exit"); },
-        },
-        [this](bluetooth::PeripheralManagerDelegate&) {
-            auto fake = std::make_unique<testing::FakePeripheralManager>(transcript);
-            manager = fake.get();
-            return fake;
-        }};
-    const bluetooth::Central watch{.identifier = bluetooth::Uuid({0xAA}), .deviceKey = "watch"};
-    const bluetooth::Central otherCentral{.identifier = bluetooth::Uuid({0xBB}), .deviceKey = "other"};
-
-    Bench() {
-        manager->currentState = bluetooth::ManagerState::poweredOn;
-        peripheral.peripheralManagerDidUpdateState(*manager);
-        peripheral.didAddService(*manager, {}, std::nullopt);
-        peripheral.didStartAdvertising(*manager, std::nullopt);
-        subscribe(true);
-        transcript.take();
-    }
-    void subscribe(bool on) {
-        if (on) peripheral.didSubscribeToCharacteristic(*manager, watch, acknowledgementCharacteristicUUID);
-        else peripheral.didUnsubscribeFromCharacteristic(*manager, watch, acknowledgementCharacteristicUUID);
-    }
+// Advertising, with the watch subscribed, and nothing in the transcript yet.
+struct Bench : testing::PeripheralBench {
+    Bench() { connectWatch(); }
+    void subscribe(bool on) { on ? PeripheralBench::subscribe(watch) : unsubscribe(watch); }
 };
 
 }  // namespace orbilatch::fuzz

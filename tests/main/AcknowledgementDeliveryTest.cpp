@@ -1,4 +1,7 @@
-#include "main/PeripheralFixture.h"
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/PeripheralBench.h"
 
 namespace orbilatch::testing {
 namespace {
@@ -7,7 +10,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using std::chrono::milliseconds;
 
-class AcknowledgementDelivery : public PeripheralFixture {};
+class AcknowledgementDelivery : public ::testing::Test, public PeripheralBench {};
 
 const char* const notifyFrame42 = "bt: updateValue OL2|A|42|E on 5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003 to watch";
 const char* const received42 = R"(out: {"type":"ack_received_from_controller","commandId":"42","status":"executed"})";

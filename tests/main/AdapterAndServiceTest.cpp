@@ -1,4 +1,7 @@
-#include "main/PeripheralFixture.h"
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/PeripheralBench.h"
 
 namespace orbilatch::testing {
 namespace {
@@ -6,7 +9,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class AdapterAndService : public PeripheralFixture {};
+class AdapterAndService : public ::testing::Test, public PeripheralBench {};
 
 TEST_F(AdapterAndService, EveryAdapterStateButPoweredOnIsReportedWithItsOwnEvent) {
     const std::pair<int, const char*> cases[] = {

@@ -1,4 +1,7 @@
-#include "main/PeripheralFixture.h"
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/PeripheralBench.h"
 
 namespace orbilatch::testing {
 namespace {
@@ -7,7 +10,7 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-class CommandWrite : public PeripheralFixture {
+class CommandWrite : public ::testing::Test, public PeripheralBench {
 protected:
     void SetUp() override { connectWatch(); }
 

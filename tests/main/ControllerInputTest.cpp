@@ -1,5 +1,9 @@
 #include "main/ControllerMessage.h"
-#include "main/PeripheralFixture.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/PeripheralBench.h"
 
 namespace orbilatch::testing {
 namespace {
@@ -8,7 +12,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using std::chrono::milliseconds;
 
-class ControllerInput : public PeripheralFixture {};
+class ControllerInput : public ::testing::Test, public PeripheralBench {};
 
 const char* const malformed = "err: Ignoring malformed controller input";
 const char* const unsupported = "err: Ignoring unsupported controller input";

@@ -1,4 +1,7 @@
-#include "main/PeripheralFixture.h"
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/PeripheralBench.h"
 
 namespace orbilatch::testing {
 namespace {
@@ -7,7 +10,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using std::chrono::milliseconds;
 
-class Shutdown : public PeripheralFixture {};
+class Shutdown : public ::testing::Test, public PeripheralBench {};
 
 const char* const shutdownEvent = R"(out: {"type":"ble_state_changed","state":"disconnected","message":"shutdown"})";
 

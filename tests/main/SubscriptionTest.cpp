@@ -1,4 +1,7 @@
-#include "main/PeripheralFixture.h"
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fakes/PeripheralBench.h"
 
 namespace orbilatch::testing {
 namespace {
@@ -6,7 +9,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class Subscription : public PeripheralFixture {
+class Subscription : public ::testing::Test, public PeripheralBench {
 protected:
     void SetUp() override { advertise(); }
 };

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,8 +21,8 @@ inline bluetooth::Central makeCentral(std::uint8_t tag, std::string handle) {
 
 // The peripheral wired to a scripted platform, a recording output, a manual
 // queue and a clock the test sets. Everything it does lands in one transcript.
-class PeripheralFixture : public ::testing::Test {
-protected:
+// The transcript tests and the fuzz targets share it.
+struct PeripheralBench {
     using ManagerState = bluetooth::ManagerState;
     using Lines = std::vector<std::string>;
 
