@@ -11,11 +11,7 @@ from presenter.stand_in_agent import Presenter
 require(["Xvfb", "dbus-daemon", "pdfpc"], ["dbus", "Xlib", "PIL"])
 import dbus  # noqa: E402
 
-# pdfpc presents from the moment it starts and has no show to end. Its S only
-# starts the talk timer, which the audience never sees, and it ignores Ctrl+Q
-# (quit) after a black screen until the page changes. Home and End, the first
-# and the last page, always work and can be undone from the watch.
-KEYS = ["--profile", "pdfpc", "--key", "START_PRESENTATION=Home", "--key", "END_PRESENTATION=End"]
+KEYS = ["--profile", "pdfpc"]
 AUDIENCE = (960, 0, 960, 540)  # where the presentation window is put
 BLACK = 0
 
