@@ -1,5 +1,6 @@
 #include "output/EventLine.h"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <string_view>
@@ -11,7 +12,17 @@ namespace orbilatch::output {
 
 namespace {
 
-bool needsEscape(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\' || c == '/'; }
+// What a byte of a string value asks for, looked up once per byte.
+enum class ByteKind : std::uint8_t { plain, escaped, nonAscii };
+
+constexpr std::array<ByteKind, 256> byteKinds = [] {
+    std::array<ByteKind, 256> kinds{};
+    for (int byte = 0; byte < 256; ++byte) {
+        if (byte < 0x20 || byte == '"' || byte == '\\' || byte == '/') kinds[byte] = ByteKind::escaped;
+        else if (byte >= 0x80) kinds[byte] = ByteKind::nonAscii;
+    }
+    return kinds;
+}();
 
 void appendEscaped(std::string& out, char c) {
     switch (c) {
@@ -45,8 +56,12 @@ void appendString(std::string& out, std::string_view value) {
         else text::appendRepairedUtf8(out, run);
     };
     for (std::size_t i = 0; i < value.size(); ++i) {
-        if (static_cast<unsigned char>(value[i]) >= 0x80) runIsAscii = false;
-        if (!needsEscape(value[i])) continue;
+        const ByteKind kind = byteKinds[static_cast<unsigned char>(value[i])];
+        if (kind == ByteKind::plain) continue;
+        if (kind == ByteKind::nonAscii) {
+            runIsAscii = false;
+            continue;
+        }
         appendRun(i);
         appendEscaped(out, value[i]);
         runStart = i + 1;
