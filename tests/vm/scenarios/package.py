@@ -1,0 +1,69 @@
+"""The Debian package as a user meets it: apt installs it, the watch taps
+NEXT and the installed orbilatch-present presses its key, and a purge leaves
+no file behind. The boot's root is an overlay (the plan's writable_root), so
+every file the root gained is in its upper layer and nowhere below."""
+
+import asyncio
+import os
+import stat
+from pathlib import Path
+
+from evdev import ecodes
+
+from orbilatch_watch import command_frame
+from presenter_rig import KeyReader, connect_watch_to_new_presenter, load_uinput
+
+LAYERS = Path("/run/orbilatch/root")
+# What every install and purge leaves: apt's and dpkg's records, logs and caches.
+BOOKKEEPING = ("var/lib/dpkg/", "var/lib/apt/", "var/cache/apt/", "var/cache/man/",
+               "var/cache/debconf/", "var/log/apt/", "var/log/dpkg.log")
+
+
+def gained_files():
+    upper = LAYERS / "changes/upper"
+    gained = set()
+    for folder, folders, files in os.walk(upper):
+        for name in folders + files:
+            path = Path(folder, name)
+            relative = path.relative_to(upper)
+            info = path.lstat()
+            whiteout = stat.S_ISCHR(info.st_mode) and info.st_rdev == 0
+            if not whiteout and not os.path.lexists(LAYERS / "lower" / relative):
+                gained.add(str(relative) + ("/" if path.is_dir() else ""))
+    return {path for path in gained if not path.startswith(BOOKKEEPING)}
+
+
+async def apt_get(rig, *arguments):
+    process = await asyncio.create_subprocess_exec(
+        "apt-get", "--yes", *arguments, cwd=rig.results_dir, stdin=asyncio.subprocess.DEVNULL,
+        stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT,
+        env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+    output = (await process.communicate())[0].decode(errors="replace")
+    rig.log("apt", output)
+    assert process.returncode == 0, f"apt-get {' '.join(arguments)}: status {process.returncode}\n{output}"
+
+
+async def install_tap_purge(rig):
+    before = gained_files()
+    deb = next(rig.results_dir.glob("orbilatch_*.deb"))
+    await apt_get(rig, "install", f"./{deb.name}")
+
+    load_uinput()
+    watch = rig.watch("hci1")
+    presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput",
+                                                     binary="/usr/bin/orbilatch-present")
+    keyboard = KeyReader()
+    try:
+        await watch.subscribe()
+        await watch.write(command_frame("next", "1"))
+        keys = [(code, value) for code, value, _ in await keyboard.next(2)]
+        assert keys == [(ecodes.KEY_PAGEDOWN, 1), (ecodes.KEY_PAGEDOWN, 0)], f"keys {keys}"
+        presenter.interrupt()
+        await presenter.wait()
+    finally:
+        keyboard.close()
+        presenter.kill()
+
+    await apt_get(rig, "purge", "orbilatch")
+    left = gained_files() - before
+    assert not left, f"left behind by the purge: {sorted(left)}"
