@@ -14,9 +14,13 @@ from orbilatch_watch import command_frame
 from presenter_rig import KeyReader, connect_watch_to_new_presenter, load_uinput
 
 LAYERS = Path("/run/orbilatch/root")
-# What every install and purge leaves: apt's and dpkg's records, logs and caches.
+# What every install and purge leaves: apt's and dpkg's records, logs and
+# caches, and those of PackageKit, which an apt hook of the host's wakes.
 BOOKKEEPING = ("var/lib/dpkg/", "var/lib/apt/", "var/cache/apt/", "var/cache/man/",
-               "var/cache/debconf/", "var/log/apt/", "var/log/dpkg.log")
+               "var/cache/debconf/", "var/log/apt/", "var/log/dpkg.log", "var/lib/PackageKit/")
+# man-db's switch for its trigger, which would index every man page over 9p
+# under emulation: minutes for each install and purge.
+MANDB_AUTO_UPDATE = Path("/var/lib/man-db/auto-update")
 
 
 def gained_files():
@@ -38,12 +42,16 @@ async def apt_get(rig, *arguments):
         "apt-get", "--yes", *arguments, cwd=rig.results_dir, stdin=asyncio.subprocess.DEVNULL,
         stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT,
         env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
-    output = (await process.communicate())[0].decode(errors="replace")
-    rig.log("apt", output)
-    assert process.returncode == 0, f"apt-get {' '.join(arguments)}: status {process.returncode}\n{output}"
+    output = []
+    async for line in process.stdout:
+        output.append(line.decode(errors="replace"))
+        rig.log("apt", output[-1].rstrip())
+    status = await process.wait()
+    assert status == 0, f"apt-get {' '.join(arguments)}: status {status}\n{''.join(output)}"
 
 
 async def install_tap_purge(rig):
+    MANDB_AUTO_UPDATE.unlink(missing_ok=True)
     before = gained_files()
     deb = next(rig.results_dir.glob("orbilatch_*.deb"))
     await apt_get(rig, "install", f"./{deb.name}")
