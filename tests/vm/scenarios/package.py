@@ -1,11 +1,10 @@
-"""The Debian package as a user meets it: apt installs it, the watch taps
-NEXT and the installed orbilatch-present presses its key, and a purge leaves
-no file behind. The boot's root is an overlay (the plan's writable_root), so
-every file the root gained is in its upper layer and nowhere below."""
+"""The Debian package as a user meets it: apt installs it, the watch taps NEXT
+and the installed orbilatch-present presses its key, and a purge leaves no
+file behind. The boot's root is an overlay (the plan's writable_root), so
+every file the root gained is in its upper layer and not in the lower one."""
 
 import asyncio
 import os
-import stat
 from pathlib import Path
 
 from evdev import ecodes
@@ -14,26 +13,21 @@ from orbilatch_watch import command_frame
 from presenter_rig import KeyReader, connect_watch_to_new_presenter, load_uinput
 
 LAYERS = Path("/run/orbilatch/root")
-# What every install and purge leaves: apt's and dpkg's records, logs and
-# caches, and those of PackageKit, which an apt hook of the host's wakes.
-BOOKKEEPING = ("var/lib/dpkg/", "var/lib/apt/", "var/cache/apt/", "var/cache/man/",
-               "var/cache/debconf/", "var/log/apt/", "var/log/dpkg.log", "var/lib/PackageKit/")
-# man-db's switch for its trigger, which would index every man page over 9p
-# under emulation: minutes for each install and purge.
-MANDB_AUTO_UPDATE = Path("/var/lib/man-db/auto-update")
+# What any install and purge leaves: the records, logs and caches of apt, dpkg
+# and PackageKit (which an apt hook of the host's wakes).
+BOOKKEEPING = ("var/lib/dpkg/", "var/lib/apt/", "var/cache/apt/", "var/cache/man/", "var/cache/debconf/",
+               "var/log/apt/", "var/log/dpkg.log", "var/lib/PackageKit/")
 
 
 def gained_files():
     upper = LAYERS / "changes/upper"
     gained = set()
     for folder, folders, files in os.walk(upper):
-        for name in folders + files:
-            path = Path(folder, name)
+        for path in (Path(folder, name) for name in folders + files):
             relative = path.relative_to(upper)
-            info = path.lstat()
-            whiteout = stat.S_ISCHR(info.st_mode) and info.st_rdev == 0
-            if not whiteout and not os.path.lexists(LAYERS / "lower" / relative):
-                gained.add(str(relative) + ("/" if path.is_dir() else ""))
+            # A character device in the upper layer is a whiteout: a file deleted.
+            if not path.is_char_device() and not os.path.lexists(LAYERS / "lower" / relative):
+                gained.add(f"{relative}/" if path.is_dir() else str(relative))
     return {path for path in gained if not path.startswith(BOOKKEEPING)}
 
 
@@ -42,19 +36,17 @@ async def apt_get(rig, *arguments):
         "apt-get", "--yes", *arguments, cwd=rig.results_dir, stdin=asyncio.subprocess.DEVNULL,
         stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT,
         env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
-    output = []
     async for line in process.stdout:
-        output.append(line.decode(errors="replace"))
-        rig.log("apt", output[-1].rstrip())
-    status = await process.wait()
-    assert status == 0, f"apt-get {' '.join(arguments)}: status {status}\n{''.join(output)}"
+        rig.log("apt", line.decode(errors="replace").rstrip())
+    assert await process.wait() == 0, f"apt-get {' '.join(arguments)} failed (its output is in the transcript)"
 
 
 async def install_tap_purge(rig):
-    MANDB_AUTO_UPDATE.unlink(missing_ok=True)
+    # man-db's trigger would index every man page over 9p under emulation:
+    # minutes for each install and purge.
+    Path("/var/lib/man-db/auto-update").unlink(missing_ok=True)
     before = gained_files()
-    deb = next(rig.results_dir.glob("orbilatch_*.deb"))
-    await apt_get(rig, "install", f"./{deb.name}")
+    await apt_get(rig, "install", "./" + next(rig.results_dir.glob("orbilatch_*.deb")).name)
 
     load_uinput()
     watch = rig.watch("hci1")
@@ -66,8 +58,6 @@ async def install_tap_purge(rig):
         await watch.write(command_frame("next", "1"))
         keys = [(code, value) for code, value, _ in await keyboard.next(2)]
         assert keys == [(ecodes.KEY_PAGEDOWN, 1), (ecodes.KEY_PAGEDOWN, 0)], f"keys {keys}"
-        presenter.interrupt()
-        await presenter.wait()
     finally:
         keyboard.close()
         presenter.kill()
