@@ -193,7 +193,7 @@ def build_trixie_tree(work_dir, log):
 def _forget_mirror(tree):
     """Deletes every file of the tree that names the mirror debootstrap used
     (apt's sources, its package lists, debootstrap's log, and the odd shipped
-    example), and apt's caches: the guest never installs anything."""
+    example), and apt's caches: the guest installs nothing but local packages."""
     hosts = set()
     sources = tree / "etc/apt/sources.list"
     if sources.exists():
