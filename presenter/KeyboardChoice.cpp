@@ -7,8 +7,8 @@ namespace orbilatch::presenter {
 namespace {
 
 constexpr const char* uinputFix =
-    "To press keys through uinput, give the user at the seat access to /dev/uinput with the udev rule\n"
-    "that comes with orbilatch (data/70-orbilatch-uinput.rules in its source):\n"
+    "To press keys through uinput, the user at the seat needs access to /dev/uinput. orbilatch's package\n"
+    "installs the udev rule for it, /usr/lib/udev/rules.d/70-orbilatch-uinput.rules; from the source:\n"
     "    sudo cp data/70-orbilatch-uinput.rules /etc/udev/rules.d/\n"
     "    sudo modprobe uinput\n"
     "    sudo udevadm control --reload && sudo udevadm trigger --name-match=uinput\n"

@@ -154,8 +154,9 @@ PROFILES
     }
     text += R"(
 ACCESS TO /dev/uinput
-    The data/70-orbilatch-uinput.rules file of the source gives the user at
-    the seat access to /dev/uinput:
+    The package installs /usr/lib/udev/rules.d/70-orbilatch-uinput.rules,
+    which gives the user at the seat access to /dev/uinput. Built from the
+    source, install data/70-orbilatch-uinput.rules yourself:
         sudo cp data/70-orbilatch-uinput.rules /etc/udev/rules.d/
         sudo modprobe uinput
         sudo udevadm control --reload && sudo udevadm trigger --name-match=uinput

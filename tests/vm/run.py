@@ -2,6 +2,8 @@
 """Runs the system tests of one boot on one stack and reports each scenario.
 
     run.py --stack debian12 --boot commands --agent build/orbilatch-agent --work build/vm
+    run.py --stack debian13 --boot package --agent build/orbilatch-agent --work build/vm \
+           --deb build/tests/package/orbilatch_0.1.0_amd64.deb
 
 Stacks: debian12 boots this machine's own root (its BlueZ), debian13 a
 Debian 13 tree built once with debootstrap and cached in the work folder.
@@ -41,7 +43,10 @@ BOOTS = {
     # so a bonded watch gets a boot of its own.
     "bonded": ["links:bonded_watch_reconnects"],
     "presenter": ["presenter:every_command_presses_its_key"],
+    "package": ["package:install_tap_purge"],
 }
+# Boots that install software, on a root made writable for the boot only.
+WRITABLE_ROOT = {"package"}
 
 STACK_NOT_UP_RETRIES = 2
 
@@ -56,6 +61,7 @@ def main():
     parser.add_argument("--boot", choices=sorted(BOOTS), required=True)
     parser.add_argument("--agent", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--deb", help="the Debian package the boot installs")
     parser.add_argument("--boot-timeout", type=float, default=480)
     parser.add_argument("--scenario-timeout", type=float, default=240)
     parser.add_argument("--verbose", action="store_true", help="show the guest's progress lines")
@@ -70,9 +76,10 @@ def main():
     Path(args.work).mkdir(parents=True, exist_ok=True)
     scenarios = [s for s in BOOTS[args.boot] if not args.only or s.split(":")[1] in args.only]
     plan = {"scenarios": scenarios, "paths": ["tests/vm/scenarios", "tests"], "controllers": 4,
-            "scenario_timeout": args.scenario_timeout}
+            "scenario_timeout": args.scenario_timeout, "writable_root": args.boot in WRITABLE_ROOT}
     # The presenter, where the build put it, runs the agent installed next to it.
     programs = [args.agent] + [p for p in [Path(args.agent).with_name("orbilatch-present")] if p.exists()]
+    programs += [args.deb] if args.deb else []
 
     bug_retried = False
     for attempt in range(1, STACK_NOT_UP_RETRIES + 3):

@@ -31,10 +31,11 @@ GUEST_SOURCE = "/run/orbilatch/src"
 GUEST_RESULTS = "/run/orbilatch/out"
 STAGE2 = f"{GUEST_SOURCE}/tools/vm/guest/stage2.sh"
 
-# Insertion order matters: each module needs the ones before it.
+# Insertion order matters: each module needs the ones before it. overlay
+# makes the root writable for a boot that asks for it.
 NINEP_MODULES = [
     "virtio_ring", "virtio", "virtio_pci_legacy_dev", "virtio_pci_modern_dev", "virtio_pci",
-    "netfs", "fscache", "9pnet", "9pnet_virtio", "9p",
+    "netfs", "fscache", "9pnet", "9pnet_virtio", "9p", "overlay",
 ]
 
 QEMU = "qemu-system-x86_64"
@@ -192,7 +193,7 @@ def build_trixie_tree(work_dir, log):
 def _forget_mirror(tree):
     """Deletes every file of the tree that names the mirror debootstrap used
     (apt's sources, its package lists, debootstrap's log, and the odd shipped
-    example), and apt's caches: the guest never installs anything."""
+    example), and apt's caches: the guest installs nothing but local packages."""
     hosts = set()
     sources = tree / "etc/apt/sources.list"
     if sources.exists():
@@ -222,12 +223,13 @@ class Vm:
 
     MARK = "orbilatch| "
 
-    def __init__(self, work_dir, root, results_dir, console_log, modules_share=False):
+    def __init__(self, work_dir, root, results_dir, console_log, modules_share=False, writable_root=False):
         self.work_dir = Path(work_dir)
         self.root = Path(root)
         self.results_dir = Path(results_dir)
         self.console_log = Path(console_log)
         self.modules_share = modules_share
+        self.writable_root = writable_root
 
     def command(self, kernel, initramfs):
         append = ["console=ttyS0", "panic=-1", "quiet", "edd=off", f"orbilatch.stage2={STAGE2}"]
@@ -236,6 +238,8 @@ class Vm:
         if self.modules_share:
             shares.append(("modules", Path("/lib/modules"), True))
             append.append("orbilatch.modules=/usr/lib/modules")
+        if self.writable_root:
+            append.append("orbilatch.writable_root")
         command = [
             "nice", "-n", "10", QEMU,
             "-nodefaults", "-no-user-config", "-display", "none", "-serial", "stdio",
@@ -302,7 +306,9 @@ def boot_plan(stack, work, name, plan, programs, timeout, on_line=None, log=prin
     tree built once in the work folder) that runs the plan's scenarios with
     the programs copied into the results folder, work/name. plan holds
     "scenarios" (module:function), "paths" (folders of the source tree on the
-    guest's module path), "controllers" and "scenario_timeout". Returns the
+    guest's module path), "controllers" and "scenario_timeout", and may ask
+    for a "writable_root": an overlay on tmpfs for this boot only, its layers
+    under /run/orbilatch/root in the guest. Returns the
     guest's results (None when it wrote none), the seconds taken and the Vm."""
     root = "/" if stack == "debian12" else build_trixie_tree(work, log)
     results_dir = Path(work) / name
@@ -311,7 +317,8 @@ def boot_plan(stack, work, name, plan, programs, timeout, on_line=None, log=prin
     for program in programs:
         shutil.copy2(program, results_dir / Path(program).name)
     (results_dir / "plan.json").write_text(json.dumps(plan))
-    machine = Vm(work, root, results_dir, results_dir / "console.log", modules_share=stack == "debian13")
+    machine = Vm(work, root, results_dir, results_dir / "console.log", modules_share=stack == "debian13",
+                 writable_root=plan.get("writable_root", False))
     started = time.monotonic()
     try:
         machine.run(timeout, on_line=on_line)

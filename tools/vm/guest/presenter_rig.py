@@ -72,13 +72,14 @@ class Presenter:
             self.process.kill()
 
 
-async def connect_watch_to_new_presenter(rig, watch, *options):
+async def connect_watch_to_new_presenter(rig, watch, *options, binary=None):
     """rig.connect_watch_to_new_agent for the presenter in --json mode, which
-    starts the agent installed next to it."""
+    starts the agent installed next to it; the build's presenter unless
+    binary names another."""
     holder = {}
+    binary = binary or rig.agent_binary.with_name("orbilatch-present")
 
     async def spawn():
-        binary = rig.agent_binary.with_name("orbilatch-present")
         holder["presenter"] = await Presenter.start(binary, lambda text: rig.log("presenter", text),
                                                     "--json", *options)
 
