@@ -27,7 +27,8 @@ async def subscribed_watch(rig):
 async def round_trip(watch, agent, command_id):
     """A command to the controller and its acknowledgement back to the watch."""
     frame = f"OL2|A|{command_id}|E"
-    assert await watch.write(f"OL2|C|{command_id}|N".encode()) == SUCCESS
+    att = await watch.write(f"OL2|C|{command_id}|N".encode())
+    assert att == SUCCESS, f"command {command_id}: ATT 0x{att:02X}"
     await agent.expect(received(2, command_id, "NEXT_SLIDE"))
     agent.send(acknowledgement(command_id))
     await agent.expect(ack_received(command_id), ack_notified(frame))
@@ -49,7 +50,8 @@ async def typical_exchange(rig):
     # Write with response only (bluetoothd would answer a write without
     # response itself), notify only.
     assert watch.service_characteristics() == {COMMAND_UUID: ["write"], ACKNOWLEDGEMENT_UUID: ["notify"]}
-    assert await watch.write(b"OL2|C|42|Q") == INVALID_LENGTH
+    att = await watch.write(b"OL2|C|42|Q")
+    assert att == INVALID_LENGTH, f"an undecodable frame got ATT 0x{att:02X}"
     await agent.expect(malformed("Unknown BLE command"))
     # Twenty bytes each way, within the default MTU.
     await round_trip(watch, agent, "abcdefghijkl")
