@@ -21,13 +21,16 @@ IDENTIFIER = "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"
 async def unsubscribe_and_reconnect(rig):
     """Unsubscribing on a live link and dropping the link both hang the
     socket up: the watch is gone and advertising comes back; it is served
-    again after either."""
+    again after either. An acknowledgement made while no watch is subscribed
+    goes out the moment one subscribes, and reaches it."""
     watch, agent = await subscribed_watch(rig)
     await watch.unsubscribe()
     await agent.expect(*LEFT)
+    agent.send(acknowledgement("1"))
+    await agent.expect(ack_received("1"), {"type": "ack_waiting_for_subscriber", "reason": "controller_ack"})
     await watch.subscribe()
-    await agent.expect(*JOINED)
-    await round_trip(watch, agent, "1")
+    await agent.expect(*JOINED, ack_notified("OL2|A|1|E", "subscribe"))
+    assert await watch.next_notification() == b"OL2|A|1|E"
 
     await watch.disconnect()
     await agent.expect(*LEFT)
