@@ -6,7 +6,7 @@ import asyncio
 
 from evdev import ecodes
 
-from commands import SUCCESS, Pacer
+from commands import SUCCESS
 from orbilatch_watch import command_frame
 from presenter_rig import KeyReader, connect_watch_to_new_presenter, key_name, load_uinput
 from support.events import CONNECTED, SHUTDOWN, WATCH_CONNECTED, ack_notified, ack_received, received
@@ -28,10 +28,8 @@ async def every_command_presses_its_key(rig):
     try:
         await watch.subscribe()
         await presenter.expect(WATCH_CONNECTED, CONNECTED)
-        pace = Pacer()
         for number, (word, command, code) in enumerate(TAPS, start=1):
             command_id = str(number)
-            await pace()
             assert await watch.write(command_frame(word, command_id)) == SUCCESS
             await presenter.expect(received(2, command_id, command), ack_received(command_id),
                                    ack_notified(f"OL2|A|{command_id}|E"))

@@ -1,6 +1,6 @@
 """The moments between the controller's shutdown and the agent's exit, on the
-real stack: what was already due still reaches the watch, and a watch that
-leaves then is still reported."""
+real stack: the service stays registered until the exit, so what was already
+due still reaches the watch, and a watch that leaves then is still reported."""
 
 import asyncio
 import json
@@ -44,11 +44,10 @@ async def watch_leaving_while_stopping(rig):
             os.kill(pid, signal.SIGSTOP) if json.loads(line) == SHUTDOWN else None)
         agent.send({"type": "shutdown"})
         await agent.expect(SHUTDOWN)
+        await watch.disconnect()
         if agent.process.process.poll() is not None:
             rig.note(f"attempt {attempt}: the agent exited before it could be stopped")
-            await watch.disconnect()
             continue
-        await watch.disconnect()
         await device_connected(rig, watch, False)
         os.kill(pid, signal.SIGCONT)
         await agent.expect(WATCH_DISCONNECTED, DISCONNECTED)
