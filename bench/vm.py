@@ -68,22 +68,11 @@ def main():
             "scenario_timeout": args.minutes * 60 + args.taps + 300,
             "options": {"seconds": args.seconds, "minutes": args.minutes, "taps": args.taps}}
     programs = [args.agent, Path(args.agent).with_name("orbilatch-present")]
-    results, seconds, machine = vm.boot_plan(args.stack, args.work, f"bench-{args.stack}", plan, programs,
-                                             args.minutes * 60 + 2 * args.taps + 900)
-    if not results or results["stack"] != "up":
-        print(f"the VM gave no results; console tail:\n{machine.console_tail()}")
-        return 1
-    print(f"{args.stack}: bluetoothd {results['bluez']}, {seconds:.0f} s")
-    failed = 0
-    for scenario in results["scenarios"]:
-        print(f"{scenario['name']}: {scenario['status']} ({scenario['seconds']} s)")
-        for note in scenario["notes"]:
-            print(f"  {note}")
-        if scenario["status"] != "pass":
-            failed += 1
-            print(scenario["detail"])
+    results, seconds = vm.boot_retrying_flakes(args.stack, args.work, f"bench-{args.stack}", plan, programs,
+                                               args.minutes * 60 + 2 * args.taps + 900)
+    failed = 1 if results is None else vm.report(args.stack, scenarios, results, seconds)
     if not failed and "tap_to_key" in chosen:
-        tap_to_key_figures(machine.results_dir)
+        tap_to_key_figures(Path(args.work) / f"bench-{args.stack}")
     return 1 if failed else 0
 
 

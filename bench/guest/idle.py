@@ -7,7 +7,7 @@ count must be zero."""
 import asyncio
 import os
 
-from support.events import CONNECTED, WATCH_CONNECTED
+from agent_events import CONNECTED, WATCH_CONNECTED
 
 # x86-64 system call numbers of where an idle thread may sit.
 BLOCKING_CALLS = {"0": "read", "7": "poll", "232": "epoll_wait", "281": "epoll_pwait", "441": "epoll_pwait2"}

@@ -19,7 +19,7 @@ be lost or misordered:
 import asyncio
 import time
 
-from support.events import (ADVERTISING, CONNECTED, DISCONNECTED, RATE_LIMITED, WATCH_CONNECTED,
+from agent_events import (ADVERTISING, CONNECTED, DISCONNECTED, RATE_LIMITED, WATCH_CONNECTED,
                             WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, received)
 
 SUCCESS = 0x00

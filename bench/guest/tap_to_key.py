@@ -15,7 +15,7 @@ from evdev import ecodes
 from commands import SUCCESS, shut_down, subscribed_watch
 from orbilatch_watch import command_frame
 from presenter_rig import KeyReader, connect_watch_to_new_presenter, load_uinput
-from support.events import CONNECTED, WATCH_CONNECTED, ack_notified, ack_received, acknowledgement, received
+from agent_events import CONNECTED, WATCH_CONNECTED, ack_notified, ack_received, acknowledgement, received
 
 # The agent admits ten writes in any one second: a tap every 150 ms at the
 # most keeps clear of that however the arrivals jitter.

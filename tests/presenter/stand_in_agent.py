@@ -12,7 +12,7 @@ import threading
 
 if __name__ != "__main__":  # imported with tests/ on the path
     from desktop.harness import wait_for
-    from support.events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
+    from agent_events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
 
 PRESENT = os.environ.get("ORBILATCH_PRESENT", "../build/orbilatch-present")
 

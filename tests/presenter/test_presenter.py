@@ -10,7 +10,7 @@ import unittest
 
 from desktop.harness import Desktop
 from presenter.stand_in_agent import Presenter
-from support.events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
+from agent_events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
 
 COMMANDS = [received(2, "41", "START_PRESENTATION"), received(2, "42", "NEXT_SLIDE"),
             received(1, "43", "PREVIOUS_SLIDE"), received(2, "44", "TOGGLE_BLACK_SCREEN"),

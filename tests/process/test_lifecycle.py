@@ -5,14 +5,11 @@ import contextlib
 import os
 import signal
 import subprocess
-import sys
 import threading
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, ".."), os.path.join(HERE, "..", "..", "tools")]
-from agent_pipes import AGENT, AgentProcess  # noqa: E402
-from support.events import SHUTDOWN, UNSUPPORTED  # noqa: E402
+from agent_events import SHUTDOWN, UNSUPPORTED
+from agent_pipes import AGENT, AgentProcess
 
 NO_BUS = {"DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent/orbilatch-test-bus"}
 

@@ -41,7 +41,6 @@ def main():
     parser.add_argument("--verbose", action="store_true", help="show the guest's progress lines")
     parser.add_argument("--only", action="append", default=[], metavar="SCENARIO", help="run only these")
     args = parser.parse_args()
-    sys.stdout.reconfigure(line_buffering=True)
     reason = vm.qemu_startable()
     if reason:
         print(f"SKIP system tests: {reason}")
@@ -53,41 +52,10 @@ def main():
     programs = [args.agent] + [p for p in [Path(args.agent).with_name("orbilatch-present")] if p.exists()]
     programs += [args.deb] if args.deb else []
 
-    # Known flakes of the emulated stack are booted again, never asserted again.
-    retries = {"the emulated controllers did not come up": 2, "the guest kernel hit a bug": 1}
-    while True:
-        results, seconds, machine = vm.boot_plan(
-            args.stack, args.work, f"{args.stack}-{args.boot}", plan, programs, 480,
-            on_line=(lambda line: print(f"  guest {line}")) if args.verbose else None)
-        if results is None:
-            print(f"no results after {seconds:.0f} s; console tail:\n{machine.console_tail()}")
-            return 1
-        failed = any(s["status"] != "pass" for s in results["scenarios"])
-        flake = ("the emulated controllers did not come up" if results["stack"] == "not-up" else
-                 "the guest kernel hit a bug" if failed and results.get("kernel_bug") else None)
-        if not flake or not retries[flake]:
-            break
-        retries[flake] -= 1
-        print(f"{flake} ({results.get('kernel_bug') or results.get('detail')}); booting again")
-
-    print(f"{args.stack}/{args.boot}: bluetoothd {results['bluez']}, boot took {seconds:.0f} s")
-    if results["stack"] != "up":
-        print(f"the stack did not come up ({results['stack']}): {results.get('detail')}")
-        return 1
-    ran = {s["name"]: s for s in results["scenarios"]}
-    failed = 0
-    for name in (s.split(":")[1] for s in scenarios):
-        scenario = ran.get(name, {"status": "did not run", "seconds": 0, "detail": "", "notes": []})
-        passed = scenario["status"] == "pass"
-        failed += not passed
-        print(f"{'PASS' if passed else 'FAIL'} {name} ({scenario['status']}, {scenario['seconds']} s)"
-              + ("" if passed else f"\n{scenario['detail']}"))
-        for note in scenario["notes"]:
-            print(f"  note: {note}")
-    if results.get("kernel_bug"):
-        print(f"guest kernel: {results['kernel_bug']}")
-    print(f"{len(scenarios) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+    sys.stdout.reconfigure(line_buffering=True)
+    results, seconds = vm.boot_retrying_flakes(args.stack, args.work, f"{args.stack}-{args.boot}", plan, programs,
+                                               480, args.verbose)
+    return 1 if results is None or vm.report(f"{args.stack}/{args.boot}", scenarios, results, seconds) else 0
 
 
 if __name__ == "__main__":

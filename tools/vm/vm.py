@@ -329,3 +329,46 @@ def boot_plan(stack, work, name, plan, programs, timeout, on_line=None, log=prin
     except (FileNotFoundError, json.JSONDecodeError):
         results = None
     return results, time.monotonic() - started, machine
+
+
+def boot_retrying_flakes(stack, work, name, plan, programs, timeout, verbose=False):
+    """boot_plan, booted again on the emulated stack's known flakes (never
+    asserted again): controllers that did not come up, a kernel bug in the
+    old stack. Returns the results (None when the guest wrote none, after
+    printing the console's tail) and the seconds of the last boot."""
+    retries = {"the emulated controllers did not come up": 2, "the guest kernel hit a bug": 1}
+    while True:
+        results, seconds, machine = boot_plan(stack, work, name, plan, programs, timeout,
+                                              on_line=(lambda line: print(f"  guest {line}")) if verbose else None)
+        if results is None:
+            print(f"no results after {seconds:.0f} s; console tail:\n{machine.console_tail()}")
+            return None, seconds
+        failed = any(s["status"] != "pass" for s in results["scenarios"])
+        flake = ("the emulated controllers did not come up" if results["stack"] == "not-up" else
+                 "the guest kernel hit a bug" if failed and results.get("kernel_bug") else None)
+        if not flake or not retries[flake]:
+            return results, seconds
+        retries[flake] -= 1
+        print(f"{flake} ({results.get('kernel_bug') or results.get('detail')}); booting again")
+
+
+def report(stack, scenarios, results, seconds):
+    """Prints each planned scenario's outcome and notes; returns how many failed."""
+    print(f"{stack}: bluetoothd {results['bluez']}, boot took {seconds:.0f} s")
+    if results["stack"] != "up":
+        print(f"the stack did not come up ({results['stack']}): {results.get('detail')}")
+        return len(scenarios)
+    ran = {s["name"]: s for s in results["scenarios"]}
+    failed = 0
+    for name in (s.split(":")[1] for s in scenarios):
+        scenario = ran.get(name, {"status": "did not run", "seconds": 0, "detail": "", "notes": []})
+        passed = scenario["status"] == "pass"
+        failed += not passed
+        print(f"{'PASS' if passed else 'FAIL'} {name} ({scenario['status']}, {scenario['seconds']} s)"
+              + ("" if passed else f"\n{scenario['detail']}"))
+        for note in scenario["notes"]:
+            print(f"  note: {note}")
+    if results.get("kernel_bug"):
+        print(f"guest kernel: {results['kernel_bug']}")
+    print(f"{len(scenarios) - failed} passed, {failed} failed")
+    return failed

@@ -9,7 +9,7 @@ import asyncio
 
 from orbilatch_watch import ACKNOWLEDGEMENT_UUID, COMMAND_UUID
 
-from support.events import (CONNECTED, RATE_LIMITED, SHUTDOWN, WATCH_CONNECTED, ack_notified, ack_received,
+from agent_events import (CONNECTED, RATE_LIMITED, SHUTDOWN, WATCH_CONNECTED, ack_notified, ack_received,
                             acknowledgement, malformed, received)
 
 # ATT results as the watch receives them.

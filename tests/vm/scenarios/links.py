@@ -8,7 +8,7 @@ import sys
 
 from commands import UNLIKELY, round_trip, shut_down, subscribed_watch
 from rig import AGENT_ADDRESS, advertise_dummy, advertising_instances, call_as_stranger, register_pairing_agent
-from support.events import (ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, UNKNOWN,
+from agent_events import (ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, UNKNOWN,
                             WATCH_CONNECTED, WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement,
                             received, state_event)
 

@@ -9,7 +9,7 @@ from evdev import ecodes
 from commands import SUCCESS
 from orbilatch_watch import command_frame
 from presenter_rig import KeyReader, connect_watch_to_new_presenter, key_name, load_uinput
-from support.events import CONNECTED, SHUTDOWN, WATCH_CONNECTED, ack_notified, ack_received, received
+from agent_events import CONNECTED, SHUTDOWN, WATCH_CONNECTED, ack_notified, ack_received, received
 
 TAPS = [
     ("start", "START_PRESENTATION", ecodes.KEY_F5),

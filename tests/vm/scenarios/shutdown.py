@@ -9,7 +9,7 @@ import signal
 
 from commands import SUCCESS, subscribed_watch
 from rig import device_connected
-from support.events import (DISCONNECTED, SHUTDOWN, WATCH_DISCONNECTED, ack_notified, ack_received,
+from agent_events import (DISCONNECTED, SHUTDOWN, WATCH_DISCONNECTED, ack_notified, ack_received,
                             acknowledgement, received)
 
 

@@ -1,5 +1,5 @@
-"""The agent's event lines and the controller's messages, as the tests
-expect and send them."""
+"""The agent's event lines and the controller's messages as Python values,
+for the tests, the benchmarks and whoever drives the agent from Python."""
 
 
 def state_event(state, message=None):
