@@ -15,38 +15,6 @@ class AcknowledgementDelivery : public ::testing::Test, public PeripheralBench {
 const char* const notifyFrame42 = "bt: updateValue OL2|A|42|E on 5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003 to watch";
 const char* const received42 = R"(out: {"type":"ack_received_from_controller","commandId":"42","status":"executed"})";
 
-TEST_F(AcknowledgementDelivery, TheRoadOfOneCommand) {
-    stateBecomes(ManagerState::poweredOn);
-    peripheral.didAddService(*manager, {}, std::nullopt);
-    peripheral.didStartAdvertising(*manager, std::nullopt);
-    subscribe(watch);
-    write(watch, "OL2|C|42|N", 1);
-    peripheral.handleInputLine(
-        R"({"type":"command_acknowledgement","commandId":"42","status":"executed","protocolVersion":2})");
-    queue.advance(milliseconds(49));
-    const Lines beforeTheDelay = take();
-    queue.advance(milliseconds(1));
-    peripheral.handleInputLine(R"({"type":"shutdown"})");
-    queue.advance(milliseconds(49));
-    const Lines beforeExit = take();
-    queue.advance(milliseconds(1));
-
-    EXPECT_THAT(beforeTheDelay,
-                ElementsAre("bt: removeAllServices", ::testing::StartsWith("bt: addService"), "bt: stopAdvertising",
-                            ::testing::StartsWith("bt: startAdvertising"),
-                            R"(out: {"type":"ble_state_changed","state":"advertising"})", "bt: stopAdvertising",
-                            R"(out: {"type":"watch_connected"})",
-                            R"(out: {"type":"ble_state_changed","state":"connected"})",
-                            R"(out: {"type":"command_received","protocolVersion":2,"commandId":"42","command":"NEXT_SLIDE"})",
-                            "bt: respond 1 0", received42));
-    EXPECT_THAT(beforeExit,
-                ElementsAre(notifyFrame42,
-                            R"(out: {"type":"ack_notified","frame":"OL2|A|42|E","reason":"controller_ack"})",
-                            "bt: stopAdvertising", "bt: removeAllServices",
-                            R"(out: {"type":"ble_state_changed","state":"disconnected","message":"shutdown"})"));
-    EXPECT_THAT(take(), ElementsAre("exit"));
-}
-
 TEST_F(AcknowledgementDelivery, WithoutAWatchTheFrameWaitsAndGoesOutOnSubscription) {
     advertise();
     acknowledge("42");

@@ -1,11 +1,8 @@
 #include "system/StdinReader.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 
 #include <csignal>
-#include <future>
-#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -50,20 +47,6 @@ TEST(StdinReader, DeliversEveryLineOfAPipeInOrderOnAThreadDeafToTerminationSigna
 
     EXPECT_EQ(delivered, expected);
     EXPECT_TRUE(deafReader);
-}
-
-TEST(StdinReader, EndsAtOnceOnDevNullAndOutlivesItsOwner) {
-    FileDescriptor devNull(::open("/dev/null", O_RDONLY));
-    int deliveries = 0;
-    StdinReader([&deliveries](Lines&) { ++deliveries; }, devNull.get()).join();
-    EXPECT_EQ(deliveries, 0);
-
-    auto pipe = tests::makePair(false);
-    auto lastLine = std::make_shared<std::promise<std::string>>();
-    StdinReader([lastLine](Lines& lines) { lastLine->set_value(lines.back()); }, pipe.readEnd.get());
-    tests::writeAll(pipe.writeEnd.get(), "after");
-    pipe.writeEnd.reset();
-    EXPECT_EQ(lastLine->get_future().get(), "after");
 }
 
 }  // namespace
