@@ -33,8 +33,6 @@ public:
         now_ = end;
     }
 
-    Duration now() const { return now_; }
-
 private:
     void runReady() {
         while (!ready_.empty()) {

@@ -41,11 +41,8 @@ TEST_F(AdapterAndService, PoweredOnPublishesTheServiceThenAdvertisesOnceItIsAdde
 
     peripheral.didStartAdvertising(*manager, std::nullopt);
     EXPECT_THAT(take(), ElementsAre(R"(out: {"type":"ble_state_changed","state":"advertising"})"));
-}
 
-TEST_F(AdapterAndService, EachPoweredOnRebuildsTheServiceFromScratch) {
-    advertise();
-    advertise();
+    // Every poweredOn builds the service from scratch.
     stateBecomes(ManagerState::poweredOn);
     EXPECT_THAT(take(), ElementsAre("bt: removeAllServices", ::testing::StartsWith("bt: addService")));
 }

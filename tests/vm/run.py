@@ -24,8 +24,7 @@ BOOTS = {
               "links:strangers_and_power", "links:advertising_refused"],
     # The old stack's kernel sometimes trips at a bonded disconnect: a boot of its own.
     "bonded": ["links:bonded_watch_reconnects"],
-    "presenter": ["presenter:every_command_presses_its_key"],
-    "package": ["package:install_tap_purge"],
+    "package": ["package:install_present_purge"],
 }
 # Boots that install software, on a root made writable for the boot only.
 WRITABLE_ROOT = {"package"}

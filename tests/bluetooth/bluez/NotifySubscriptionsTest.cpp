@@ -66,19 +66,6 @@ private:
     bool announceValue(const Uuid&, std::span<const std::uint8_t>) override { return false; }
 };
 
-TEST_F(NotifySubscriptionsTest, EachNotificationIsOneDatagramAndAHangUpEndsTheSubscriptionOnce) {
-    subscribeWatch();
-    EXPECT_THAT(heard(), ElementsAre("subscribed " + watch));
-    EXPECT_TRUE(send());
-    std::uint8_t received[32];
-    EXPECT_EQ(::recv(bluetoothdEnd_.get(), received, sizeof received, 0), static_cast<ssize_t>(frame.size()));
-
-    ::shutdown(bluetoothdEnd_.get(), SHUT_RDWR);
-    runLoop();
-    runLoop();
-    EXPECT_THAT(heard(), ElementsAre("unsubscribed " + watch));
-}
-
 TEST_F(NotifySubscriptionsTest, AFullSocketRefusesAndSaysWhenThereIsRoomAgain) {
     subscribeWatch();
     heard();

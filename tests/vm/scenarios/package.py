@@ -1,16 +1,14 @@
-"""The Debian package as a user meets it: apt installs it, the watch taps NEXT
-and the installed orbilatch-present presses its key, and a purge leaves no
-file behind. The boot's root is an overlay (the plan's writable_root), so
-every file the root gained is in its upper layer and not in the lower one."""
+"""The Debian package as a user meets it: apt installs it, the installed
+orbilatch-present presses the key of every command the watch taps, and a
+purge leaves no file behind. The boot's root is an overlay (the plan's
+writable_root), so every file the root gained is in its upper layer and not
+in the lower one."""
 
 import asyncio
 import os
 from pathlib import Path
 
-from evdev import ecodes
-
-from orbilatch_watch import command_frame
-from presenter_rig import KeyReader, connect_watch_to_new_presenter, load_uinput
+from presenter import every_command_presses_its_key
 
 LAYERS = Path("/run/orbilatch/root")
 # What any install and purge leaves: the records, logs and caches of apt, dpkg
@@ -41,26 +39,14 @@ async def apt_get(rig, *arguments):
     assert await process.wait() == 0, f"apt-get {' '.join(arguments)} failed (its output is in the transcript)"
 
 
-async def install_tap_purge(rig):
+async def install_present_purge(rig):
     # man-db's trigger would index every man page over 9p under emulation:
     # minutes for each install and purge.
     Path("/var/lib/man-db/auto-update").unlink(missing_ok=True)
     before = gained_files()
     await apt_get(rig, "install", "./" + next(rig.results_dir.glob("orbilatch_*.deb")).name)
 
-    load_uinput()
-    watch = rig.watch("hci1")
-    presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput",
-                                                     binary="/usr/bin/orbilatch-present")
-    keyboard = KeyReader()
-    try:
-        await watch.subscribe()
-        await watch.write(command_frame("next", "1"))
-        keys = [(code, value) for code, value, _ in await keyboard.next(2)]
-        assert keys == [(ecodes.KEY_PAGEDOWN, 1), (ecodes.KEY_PAGEDOWN, 0)], f"keys {keys}"
-    finally:
-        keyboard.close()
-        presenter.kill()
+    await every_command_presses_its_key(rig, "/usr/bin/orbilatch-present")
 
     await apt_get(rig, "purge", "orbilatch")
     left = gained_files() - before

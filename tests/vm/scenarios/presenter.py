@@ -1,6 +1,7 @@
-"""The presenter on the real stack: the watch taps each of the five commands,
-the presenter's virtual keyboard gives exactly that command's key, pressed
-and released, and the watch receives each acknowledgement as executed."""
+"""The presenter on the real stack, as the Debian package installs it: the
+watch taps each of the five commands, the presenter's virtual keyboard gives
+exactly that command's key, pressed and released, and the watch receives
+each acknowledgement as executed; SIGINT stops it all."""
 
 import asyncio
 
@@ -20,10 +21,10 @@ TAPS = [
 ]
 
 
-async def every_command_presses_its_key(rig):
+async def every_command_presses_its_key(rig, binary):
     load_uinput()
     watch = rig.watch("hci1")
-    presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput")
+    presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput", binary=binary)
     keyboard = KeyReader()
     try:
         await watch.subscribe()
