@@ -6,7 +6,6 @@
 
 #include "fakes/FakePeripheralManager.h"
 #include "fakes/ManualQueue.h"
-#include "fakes/RecordingOutput.h"
 #include "fakes/Transcript.h"
 #include "main/OrbiLatchBlePeripheral.h"
 #include "main/ServiceIdentifiers.h"

