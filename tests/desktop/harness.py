@@ -1,6 +1,5 @@
-"""A private X display for the presenter and a presentation program: Xvfb, a
-session bus, logs, a five-page deck, windows found by title, focus, screen
-grabs. The presenter with its stand-in agent is in presenter/stand_in_agent.py."""
+"""A private X display for the presenter and a presentation program: Xvfb, a session
+bus, logs, a five-page deck, windows found by title, focus, screen grabs."""
 
 import importlib.util
 import os
@@ -101,11 +100,14 @@ class Desktop:
 
     def window(self, title):
         """The top-level window whose title contains `title`, once it is mapped."""
-        from Xlib import X
+        from Xlib import X, error
 
         def mapped():
-            return next((w for w in self.root.query_tree().children
-                         if title in (w.get_wm_name() or "") and w.get_attributes().map_state == X.IsViewable), None)
+            try:
+                return next((w for w in self.root.query_tree().children
+                             if title in (w.get_wm_name() or "") and w.get_attributes().map_state == X.IsViewable), None)
+            except error.BadWindow:  # a program's short-lived window went between the two requests
+                return None
         return wait_for(f"a window titled {title!r}", mapped, timeout=60)
 
     def place(self, window, x, y, width, height):

@@ -8,7 +8,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 
 class CommandWrite : public ::testing::Test, public PeripheralBench {
 protected:

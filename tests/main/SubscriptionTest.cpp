@@ -21,11 +21,6 @@ const char* const stateDisconnected = R"(out: {"type":"ble_state_changed","state
 const char* const restartAdvertising[] = {"bt: stopAdvertising",
                                           "bt: startAdvertising OrbiLatch 5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0001"};
 
-TEST_F(Subscription, TheFirstWatchIsAcceptedAndAdvertisingStops) {
-    subscribe(watch);
-    EXPECT_THAT(take(), ElementsAre("bt: stopAdvertising", watchConnected, stateConnected));
-}
-
 TEST_F(Subscription, AnotherCentralIsRefusedOnStandardErrorOnlyAndItsLeavingGoesUnnoticed) {
     subscribe(watch);
     take();

@@ -1,8 +1,7 @@
 #!/usr/bin/python3
-"""Stands in for orbilatch-agent as orbilatch-present's child and passes lines
-both ways to the test at the other end of ORBILATCH_STAND_IN_SOCKET. It exits
-0 on {"type":"shutdown"} unless ORBILATCH_STAND_IN_DEAF is set, and 3 when the
-test hangs up. Imported, `Presenter` is the test's end."""
+"""Stands in for orbilatch-agent as orbilatch-present's child, passing lines both
+ways to the test at ORBILATCH_STAND_IN_SOCKET; exits 0 on {"type":"shutdown"} (unless
+ORBILATCH_STAND_IN_DEAF is set), 3 when the test hangs up. Imported: `Presenter`, the test's end."""
 
 import json
 import os

@@ -1,6 +1,5 @@
-"""orbilatch-present with the stand-in agent, pressing keys on Xvfb: every
-command acknowledged once, in order; the agent asked to stop on SIGINT, killed
-when it does not stop, reported when it dies, gone when the presenter dies."""
+"""orbilatch-present with the stand-in agent on Xvfb: every command acknowledged once,
+in order; the agent stopped on SIGINT, killed if it will not, reported if it dies."""
 
 import json
 import signal

@@ -49,21 +49,17 @@ class Shutdown(unittest.TestCase):
         self.assertNotIn('"message":"shutdown"', result.stdout)
 
     def test_the_end_of_input_stops_nothing(self):
-        for stdin in ("empty", "closed later"):
-            with self.subTest(stdin=stdin):
-                agent = start_agent(stdin=subprocess.DEVNULL) if stdin == "empty" else start_agent()
-                with agent:
-                    if stdin == "closed later":
-                        agent.process.stdin.write(b'{"type":"command_acknowledgement","commandId":"1",'
-                                                  b'"status":"executed"}')
-                        agent.close_stdin()
-                        agent.expect_event({"type": "ack_received_from_controller", "commandId": "1",
-                                            "status": "executed"})
-                        agent.expect_event({"type": "ack_waiting_for_subscriber", "reason": "controller_ack"})
-                    agent.assert_no_output(within=0.5)
-                    agent.signal(signal.SIGTERM)
-                    agent.expect_event(SHUTDOWN)
-                    self.assertEqual(agent.wait_exit(), 0)
+        for stdin in (subprocess.DEVNULL, subprocess.PIPE):
+            with self.subTest(stdin=stdin), start_agent(stdin=stdin) as agent:
+                if stdin == subprocess.PIPE:  # a last line without its newline, then the end
+                    agent.process.stdin.write(b'{"type":"command_acknowledgement","commandId":"1","status":"executed"}')
+                    agent.close_stdin()
+                    agent.expect_event({"type": "ack_received_from_controller", "commandId": "1", "status": "executed"})
+                    agent.expect_event({"type": "ack_waiting_for_subscriber", "reason": "controller_ack"})
+                agent.assert_no_output(within=0.5)
+                agent.signal(signal.SIGTERM)
+                agent.expect_event(SHUTDOWN)
+                self.assertEqual(agent.wait_exit(), 0)
 
 
 class ControllerLines(unittest.TestCase):

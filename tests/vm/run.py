@@ -1,14 +1,7 @@
 #!/usr/bin/python3
-"""Runs the system tests of one boot on one stack and reports each scenario.
-
-    run.py --stack debian12 --boot commands --agent build/orbilatch-agent --work build/vm
-    run.py --stack debian13 --boot package --agent build/orbilatch-agent --work build/vm \
-           --deb build/tests/package/orbilatch_0.1.0_amd64.deb
-
-debian12 boots this machine's own root (its BlueZ), debian13 a Debian 13 tree
-built once in the work folder. Exit status: 0 when every scenario passed, 1
-when one failed, 77 (CTest's skip) only when qemu cannot start at all here.
-"""
+"""Runs the system tests of one boot on one stack (debian12: this machine's
+root and BlueZ; debian13: a tree built once in --work) and reports each
+scenario. Exits 0 when all passed, 1 when one failed, 77 when qemu cannot start."""
 
 import argparse
 import sys

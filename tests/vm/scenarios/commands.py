@@ -1,9 +1,6 @@
-"""Commands from the watch and acknowledgements back, where the real stack
-decides: the service as the watch discovers it, the largest frames each way,
-and the ATT codes the watch receives. Every letter, every decoding error and
-the rate limit's bookkeeping are the codec's and the peripheral class's unit
-tests; here each code reaches the air once. Also the helpers of the other
-scenarios (and of the benchmarks)."""
+"""Commands and acknowledgements where the real stack decides: the service as
+the watch discovers it, the largest frames each way and the ATT codes it
+receives, each once; and the helpers of the other scenarios and benchmarks."""
 
 import asyncio
 
