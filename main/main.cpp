@@ -31,7 +31,7 @@ int main() {
 
     // A few hundred lines in hand are enough to keep the loop busy; the rest
     // of a flood waits in the pipe.
-    LineQueue lines(loop.handle(), 256, [&](std::string_view line) { peripheral.handleInputLine(line); });
+    LineQueue lines(loop, 256, [&](std::string_view line) { peripheral.handleInputLine(line); });
     // Let go of at once: the reader thread runs until the process exits, and a
     // thread that ended with its input must not wait for a join that exit()
     // never does.

@@ -1,24 +1,11 @@
 #include "system/LineQueue.h"
 
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <system_error>
 
 namespace orbilatch {
 
-LineQueue::LineQueue(sd_event* loop, std::size_t capacity, Handle handle)
-    : capacity_(capacity), handle_(std::move(handle)), wakeup_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (!wakeup_) throw std::system_error(errno, std::generic_category(), "eventfd");
-    sd_event_source* source = nullptr;
-    const int r = sd_event_add_io(loop, &source, wakeup_.get(), EPOLLIN, &LineQueue::onWakeup, this);
-    if (r < 0) throw std::system_error(-r, std::generic_category(), "sd_event_add_io");
-    source_.reset(source);
-}
+LineQueue::LineQueue(MainQueue& queue, std::size_t capacity, Handle handle)
+    : queue_(queue), capacity_(capacity), handle_(std::move(handle)) {}
 
 void LineQueue::push(std::vector<std::string>& lines) {
     for (auto next = lines.begin(); next != lines.end();) {
@@ -30,18 +17,10 @@ void LineQueue::push(std::vector<std::string>& lines) {
         unhandled_ += count;
         next += count;
         lock.unlock();
-        // The loop takes everything queued when it wakes, so one wake-up
-        // serves every push until then.
-        const std::uint64_t one = 1;
-        if (wasIdle) [[maybe_unused]] auto written = ::write(wakeup_.get(), &one, sizeof one);
+        // The task takes everything queued when it runs, so one task serves
+        // every push until then.
+        if (wasIdle) queue_.post([this] { handleQueued(); });
     }
-}
-
-int LineQueue::onWakeup(sd_event_source*, int fd, std::uint32_t, void* self) {
-    std::uint64_t count = 0;
-    [[maybe_unused]] auto consumed = ::read(fd, &count, sizeof count);
-    static_cast<LineQueue*>(self)->handleQueued();
-    return 0;
 }
 
 void LineQueue::handleQueued() {

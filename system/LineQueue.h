@@ -8,22 +8,21 @@
 #include <string_view>
 #include <vector>
 
-#include "system/FileDescriptor.h"
-#include "system/SdPointers.h"
+#include "system/MainQueue.h"
 
 namespace orbilatch {
 
-// Lines on their way from the reader thread to the main loop. While
+// Lines on their way from the reader thread to the main queue. While
 // `capacity` of them are unhandled the reader waits, so a controller that
 // writes faster than the agent handles its lines blocks in its own write(2),
 // and the backlog stays in the pipe rather than in the agent. Nothing is
-// dropped, reordered or merged. The loop is woken once per batch, and its
+// dropped, reordered or merged. One task is posted per batch, and the loop's
 // other sources (signals, bluetoothd) never wait behind this bound.
 class LineQueue {
 public:
     using Handle = std::function<void(std::string_view line)>;
 
-    LineQueue(sd_event* loop, std::size_t capacity, Handle handle);
+    LineQueue(MainQueue& queue, std::size_t capacity, Handle handle);
     LineQueue(const LineQueue&) = delete;
     LineQueue& operator=(const LineQueue&) = delete;
 
@@ -31,13 +30,11 @@ public:
     void push(std::vector<std::string>& lines);
 
 private:
-    static int onWakeup(sd_event_source* source, int fd, std::uint32_t events, void* self);
     void handleQueued();
 
+    MainQueue& queue_;
     const std::size_t capacity_;
     Handle handle_;
-    FileDescriptor wakeup_;
-    SdEventSourcePtr source_;
 
     std::mutex mutex_;
     std::condition_variable room_;

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "system/EventLoop.h"
+
 namespace orbilatch {
 namespace {
 
@@ -11,13 +13,11 @@ namespace {
 // never finds more than the capacity waiting, and every line arrives once, in
 // order.
 TEST(LineQueue, KeepsTheReaderNoMoreThanItsCapacityAheadAndLosesNothing) {
-    sd_event* event = nullptr;
-    ASSERT_GE(sd_event_new(&event), 0);
-    const SdEventPtr loop(event);
+    EventLoop loop;
     constexpr std::size_t capacity = 8;
     constexpr std::size_t count = 2000;
     std::vector<std::string> handled;
-    LineQueue queue(event, capacity, [&](std::string_view line) { handled.emplace_back(line); });
+    LineQueue queue(loop, capacity, [&](std::string_view line) { handled.emplace_back(line); });
 
     std::thread reader([&] {
         for (std::size_t i = 0; i < count; i += 5) {
@@ -29,7 +29,7 @@ TEST(LineQueue, KeepsTheReaderNoMoreThanItsCapacityAheadAndLosesNothing) {
     std::size_t mostAtOnce = 0;
     while (handled.size() < count) {
         const std::size_t before = handled.size();
-        sd_event_run(event, 100'000);  // one wake-up handles what was waiting
+        sd_event_run(loop.handle(), 100'000);  // one wake-up handles what was waiting
         mostAtOnce = std::max(mostAtOnce, handled.size() - before);
     }
     reader.join();
