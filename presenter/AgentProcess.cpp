@@ -10,6 +10,8 @@
 #include <string>
 #include <system_error>
 
+#include "output/WriteAll.h"
+
 namespace orbilatch::presenter {
 namespace {
 
@@ -85,14 +87,7 @@ AgentProcess::AgentProcess(const std::string& path) {
 bool AgentProcess::send(std::string_view line) {
     std::string text(line);
     text.push_back('\n');
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        const ssize_t written = ::write(stdin_.get(), rest.data(), rest.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        rest.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
+    return output::writeAll(stdin_.get(), text);
 }
 
 void AgentProcess::kill() { ::kill(pid_, SIGKILL); }

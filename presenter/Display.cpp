@@ -3,21 +3,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "output/WriteAll.h"
 
 namespace orbilatch::presenter {
 namespace {
 
-constexpr std::string_view clearLine = "\r\033[K";
+using output::writeAll;
 
-void writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
+constexpr std::string_view clearLine = "\r\033[K";
 
 // A line longer than the terminal would wrap, and only its last row would be
 // rewritten.
