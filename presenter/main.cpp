@@ -13,6 +13,7 @@
 #include "presenter/Options.h"
 #include "presenter/Presenter.h"
 #include "system/EventLoop.h"
+#include "system/TerminationSignals.h"
 
 namespace {
 
@@ -24,9 +25,8 @@ constexpr int usageError = 2;
 // Before anything else, so the event loop receives them through its own
 // descriptors; the agent gets a clean mask back before it starts.
 void blockSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGCHLD}) sigaddset(&signals, signal);
+    sigset_t signals = terminationSignals();
+    sigaddset(&signals, SIGCHLD);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     // A write to an agent that just died must fail, not end the presenter.
     std::signal(SIGPIPE, SIG_IGN);

@@ -42,9 +42,8 @@ std::string failure(std::string_view what, int errorNumber) {
 }
 
 bool meansBluetoothdIsGone(std::string_view name) {
-    return name == "org.freedesktop.DBus.Error.ServiceUnknown" || name == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
-           name == "org.freedesktop.DBus.Error.NoReply" || name == errorName::disconnected ||
-           name.starts_with("org.freedesktop.DBus.Error.Spawn.");
+    return name == errorName::serviceUnknown || name == errorName::nameHasNoOwner || name == errorName::noReply ||
+           name == errorName::disconnected || name.starts_with(errorName::spawnFailure);
 }
 
 bool meansBusIsGone(int errorNumber) {

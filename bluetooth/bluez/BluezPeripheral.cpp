@@ -61,45 +61,24 @@ void BluezPeripheral::addService(const MutableService& service) {
     // poweredOn has the service added again.
     if (!bluetoothdReady()) return;
     withdrawApplications(/*onlyRetired=*/true);
-
-    const std::string path = newObjectPath("app");
-    Published<GattApplication> published{newRegistration(Registration::gattManager, path), nullptr};
-    const auto reportSoon = [this, service](const PlatformError& error) {
-        loop_.post([this, service, error] { delegate_.didAddService(*this, service, error); });
-    };
-    int r = GattApplication::exportService(bus_.get(), path, service, *this, published.object);
-    if (r < 0) return reportSoon({failure("cannot export the service", r)});
-    r = published.registration->request([this, service](const std::optional<PlatformError>& error) {
-        if (!refusedByAnAdapterGoneMeanwhile(error)) delegate_.didAddService(*this, service, error);
-    });
-    if (r < 0) {
-        if (!meansBusIsGone(r)) reportSoon({failure("cannot register the service", r)});
-        return;
-    }
-    applications_.push_back(std::move(published));
+    publish(
+        applications_, Registration::gattManager, "app", "service",
+        [&](const std::string& path, Registration&, std::unique_ptr<GattApplication>& application) {
+            return GattApplication::exportService(bus_.get(), path, service, *this, application);
+        },
+        [this, service](const std::optional<PlatformError>& error) { delegate_.didAddService(*this, service, error); });
 }
 
 void BluezPeripheral::startAdvertising(const AdvertisementData& data) {
     forgetSettled();
     if (!bluetoothdReady()) return;
-
-    const std::string path = newObjectPath("advertisement");
-    Published<LeAdvertisement> published{newRegistration(Registration::advertisingManager, path), nullptr};
-    const auto reportSoon = [this](const PlatformError& error) {
-        loop_.post([this, error] { delegate_.didStartAdvertising(*this, error); });
-    };
-    Registration* registration = published.registration.get();
-    int r = LeAdvertisement::exportAdvertisement(
-        bus_.get(), path, data, [registration] { registration->released(); }, published.object);
-    if (r < 0) return reportSoon({failure("cannot export the advertisement", r)});
-    r = registration->request([this](const std::optional<PlatformError>& error) {
-        if (!refusedByAnAdapterGoneMeanwhile(error)) delegate_.didStartAdvertising(*this, error);
-    });
-    if (r < 0) {
-        if (!meansBusIsGone(r)) reportSoon({failure("cannot register the advertisement", r)});
-        return;
-    }
-    advertisements_.push_back(std::move(published));
+    publish(
+        advertisements_, Registration::advertisingManager, "advertisement", "advertisement",
+        [&](const std::string& path, Registration& registration, std::unique_ptr<LeAdvertisement>& advertisement) {
+            return LeAdvertisement::exportAdvertisement(
+                bus_.get(), path, data, [&registration] { registration.released(); }, advertisement);
+        },
+        [this](const std::optional<PlatformError>& error) { delegate_.didStartAdvertising(*this, error); });
 }
 
 void BluezPeripheral::stopAdvertising() {
@@ -125,9 +104,7 @@ void BluezPeripheral::respondToRequest(const AttRequest& request, AttError resul
 // bluetoothd and its adapter
 
 void BluezPeripheral::bluezChanged() {
-    const BluezLink link = watcher_ ? watcher_->link() : BluezLink::unreachable;
-    const std::optional<AdapterFacts> adapter = watcher_ ? watcher_->adapterFacts() : std::nullopt;
-    if (reporter_.report(deriveState(link, adapter))) delegate_.peripheralManagerDidUpdateState(*this);
+    if (reporter_.report(derivedState())) delegate_.peripheralManagerDidUpdateState(*this);
 }
 
 // Whatever was registered went with bluetoothd; the requests it never answered
@@ -168,8 +145,11 @@ bool BluezPeripheral::refusedByAnAdapterGoneMeanwhile(const std::optional<Platfo
     return error && !bluetoothdReady();
 }
 
-bool BluezPeripheral::bluetoothdReady() const {
-    return watcher_ && deriveState(watcher_->link(), watcher_->adapterFacts()) == ManagerState::poweredOn;
+bool BluezPeripheral::bluetoothdReady() const { return derivedState() == ManagerState::poweredOn; }
+
+std::optional<ManagerState> BluezPeripheral::derivedState() const {
+    if (!watcher_) return deriveState(BluezLink::unreachable, std::nullopt);
+    return deriveState(watcher_->link(), watcher_->adapterFacts());
 }
 
 // Calls from bluetoothd on our application
@@ -264,6 +244,29 @@ bool BluezPeripheral::announceValue(const Uuid& characteristic, std::span<const 
 }
 
 // Our registrations
+
+// Exports the object, then asks bluetoothd to register it. Its outcome goes to
+// report: bluetoothd's answer, or our own failure, from the loop, when the
+// request could not go out.
+template <typename Exported, typename Export>
+void BluezPeripheral::publish(std::vector<Published<Exported>>& published, const Registration::Manager& manager,
+                              std::string_view kind, const std::string& what, Export exportAt, Report report) {
+    const std::string path = newObjectPath(kind);
+    Published<Exported> entry{newRegistration(manager, path), nullptr};
+    const auto reportSoon = [this, report](const PlatformError& error) {
+        loop_.post([report, error] { report(error); });
+    };
+    int r = exportAt(path, *entry.registration, entry.object);
+    if (r < 0) return reportSoon({failure("cannot export the " + what, r)});
+    r = entry.registration->request([this, report](const std::optional<PlatformError>& error) {
+        if (!refusedByAnAdapterGoneMeanwhile(error)) report(error);
+    });
+    if (r < 0) {
+        if (!meansBusIsGone(r)) reportSoon({failure("cannot register the " + what, r)});
+        return;
+    }
+    published.push_back(std::move(entry));
+}
 
 std::unique_ptr<Registration> BluezPeripheral::newRegistration(const Registration::Manager& manager,
                                                                const std::string& path) {

@@ -81,9 +81,15 @@ private:
                             SdBusSlotPtr& slot) override;
     bool announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value) override;
 
+    using Report = std::function<void(const std::optional<PlatformError>& error)>;
+
     void connect();
+    std::optional<ManagerState> derivedState() const;
     bool bluetoothdReady() const;
     bool refusedByAnAdapterGoneMeanwhile(const std::optional<PlatformError>& error) const;
+    template <typename Exported, typename Export>
+    void publish(std::vector<Published<Exported>>& published, const Registration::Manager& manager,
+                 std::string_view kind, const std::string& what, Export exportAt, Report report);
     std::unique_ptr<Registration> newRegistration(const Registration::Manager& manager, const std::string& path);
     std::string newObjectPath(std::string_view kind);
     void withdrawApplications(bool onlyRetired);

@@ -30,7 +30,6 @@ public:
     static int exportService(sd_bus* bus, std::string root, const MutableService& service, Handler& handler,
                              std::unique_ptr<GattApplication>& application);
 
-    const MutableService& service() const { return service_; }
     bool hasCharacteristic(const Uuid& uuid) const;
 
     // Sets the characteristic's Value and signals it: bluetoothd notifies
