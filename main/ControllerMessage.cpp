@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "protocol/Members.h"
+#include "protocol/Messages.h"
 #include "text/Utf8.h"
 
 namespace orbilatch {
@@ -21,14 +23,16 @@ struct Member {
     std::int64_t integer = 0;
 };
 
-constexpr std::array<std::string_view, 5> keys{"type", "commandId", "status", "errorCode", "protocolVersion"};
+namespace member = protocol::member;
+constexpr std::array keys{member::type, member::commandId, member::status, member::errorCode,
+                          member::protocolVersion};
 enum Key { type, commandId, status, errorCode, protocolVersion };
 using Members = std::array<Member, keys.size()>;
 
 ControllerMessage messageFrom(Members& members) {
     if (members[type].kind != Member::Kind::text) return MalformedMessage{};
-    if (members[type].text == "shutdown") return ShutdownMessage{};
-    if (members[type].text != "command_acknowledgement") return UnsupportedMessage{};
+    if (members[type].text == protocol::message::shutdown) return ShutdownMessage{};
+    if (members[type].text != protocol::message::commandAcknowledgement) return UnsupportedMessage{};
     if (members[commandId].kind != Member::Kind::text || members[status].kind != Member::Kind::text)
         return UnsupportedMessage{};
     return AcknowledgementMessage{

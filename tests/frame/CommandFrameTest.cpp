@@ -15,13 +15,14 @@ CommandFrameResult decode(std::string_view text) {
 }
 
 TEST(CommandFrameDecoding, AcceptsEachLetterItsVersionAllowsUpToBothLimits) {
+    using enum protocol::Command;
     const std::pair<std::string_view, DecodedCommandFrame> cases[] = {
-        {"PP1|C|42|N", {1, "42", "NEXT_SLIDE"}},
-        {"PP1|C|7|P", {1, "7", "PREVIOUS_SLIDE"}},
-        {"PP1|C|7|X", {1, "7", "END_PRESENTATION"}},
-        {"OL2|C|a.b:c-1_2|S", {2, "a.b:c-1_2", "START_PRESENTATION"}},
-        {"OL2|C|Zz09|N", {2, "Zz09", "NEXT_SLIDE"}},
-        {"OL2|C|abcdefghijkl|B", {2, "abcdefghijkl", "TOGGLE_BLACK_SCREEN"}},
+        {"PP1|C|42|N", {1, "42", nextSlide}},
+        {"PP1|C|7|P", {1, "7", previousSlide}},
+        {"PP1|C|7|X", {1, "7", endPresentation}},
+        {"OL2|C|a.b:c-1_2|S", {2, "a.b:c-1_2", startPresentation}},
+        {"OL2|C|Zz09|N", {2, "Zz09", nextSlide}},
+        {"OL2|C|abcdefghijkl|B", {2, "abcdefghijkl", toggleBlackScreen}},
     };
     for (const auto& [frame, expected] : cases) EXPECT_EQ(std::get<DecodedCommandFrame>(decode(frame)), expected) << frame;
 }
