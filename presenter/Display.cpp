@@ -3,12 +3,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "output/WriteAll.h"
+#include "system/WriteAll.h"
 
 namespace orbilatch::presenter {
 namespace {
-
-using output::writeAll;
 
 constexpr std::string_view clearLine = "\r\033[K";
 

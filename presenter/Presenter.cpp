@@ -7,14 +7,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <system_error>
+
+#include "system/Check.h"
 
 namespace orbilatch::presenter {
 namespace {
-
-void check(int result, const char* what) {
-    if (result < 0) throw std::system_error(-result, std::generic_category(), what);
-}
 
 constexpr std::string_view shutdownLine = R"({"type":"shutdown"})";
 

@@ -10,14 +10,11 @@
 #include <string>
 #include <system_error>
 
+#include "system/Check.h"
 #include "system/TerminationSignals.h"
 
 namespace orbilatch {
 namespace {
-
-void check(int result, const char* what) {
-    if (result < 0) throw std::system_error(-result, std::generic_category(), what);
-}
 
 std::uint64_t toMicroseconds(std::chrono::steady_clock::time_point when) {
     return static_cast<std::uint64_t>(

@@ -16,6 +16,7 @@
 #include "bluetooth/bluez/NotifySubscriptions.h"
 #include "bluetooth/bluez/Registration.h"
 #include "system/EventLoop.h"
+#include "system/Diagnose.h"
 #include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -35,7 +36,7 @@ class BluezPeripheral final : public PeripheralManager,
                               private NotifySubscriptions::Bluetoothd {
 public:
     // For a human: what failed and why.
-    using Diagnose = std::function<void(std::string_view message)>;
+    using Diagnose = orbilatch::Diagnose;
 
     BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose);
     BluezPeripheral(const BluezPeripheral&) = delete;
