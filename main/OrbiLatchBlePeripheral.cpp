@@ -243,8 +243,9 @@ void OrbiLatchBlePeripheral::flushPendingAck(std::string_view reason) {
         environment.output.emit(Event(event::ackNotifyBackpressure).with(member::reason, std::string(reason)));
         return;
     }
-    environment.output.emit(
-        Event(event::ackNotified).with(member::frame, textOf(*pendingAckData)).with(member::reason, std::string(reason)));
+    environment.output.emit(Event(event::ackNotified)
+                                .with(member::frame, textOf(*pendingAckData))
+                                .with(member::reason, std::string(reason)));
     pendingAckData.reset();
 }
 

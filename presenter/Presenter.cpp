@@ -8,14 +8,10 @@
 #include <csignal>
 #include <cstring>
 
+#include "presenter/AgentMessage.h"
 #include "system/Check.h"
 
 namespace orbilatch::presenter {
-namespace {
-
-constexpr std::string_view shutdownLine = R"({"type":"shutdown"})";
-
-}  // namespace
 
 Presenter::Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display)
     : loop_(loop), agent_(agent), commands_(commands), display_(display) {
@@ -94,7 +90,7 @@ void Presenter::handleEvent(const std::string& line, std::chrono::steady_clock::
 // Each request goes on to the agent, whose second request ends it at once;
 // the first one also starts the clock after which it is killed.
 void Presenter::requestStop() {
-    agent_.send(shutdownLine);
+    agent_.send(shutdownLine());
     if (stopRequested_) return;
     stopRequested_ = true;
     loop_.postAfter(stopTimeout, [this] {

@@ -12,7 +12,7 @@ TEST(StatusTest, TheLineFollowsTheAdapterTheWatchAndTheCommands) {
         return AgentEvent{BluetoothStateChanged{std::move(state), std::move(message)}};
     };
     const CommandOutcome next{"NEXT_SLIDE", "PageDown", std::nullopt, 1250us};
-    const CommandOutcome failed{"START_PRESENTATION", "F5", KeyFailure{"KEY_NOT_ON_KEYBOARD", "no F5 key"}, 40us};
+    const CommandOutcome failed{"START_PRESENTATION", "F5", Failure{"KEY_NOT_ON_KEYBOARD", "no F5 key"}, 40us};
     const struct {
         std::vector<std::variant<AgentEvent, CommandOutcome>> steps;
         std::string line;
