@@ -1,20 +1,24 @@
 """orbilatch-present with the stand-in agent on Xvfb: every command acknowledged once,
-in order; the agent stopped on SIGINT, killed if it will not, reported if it dies."""
+in order, also when its key cannot go out; the agent stopped on SIGINT, killed if it
+will not, reported if it dies; its diagnostics shown; the exit status of each end."""
 
 import json
+import os
 import signal
 import socket
 import subprocess
 import unittest
 
-from desktop.harness import Desktop
-from presenter.stand_in_agent import Presenter
-from agent_events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
+from desktop.harness import Desktop, require, wait_for
+from presenter.stand_in_agent import PRESENT, Presenter
+from agent_events import (ADVERTISING, CONNECTED, SHUTDOWN_REQUEST, WATCH_CONNECTED, acknowledgement,
+                          received)
+
+require(["Xvfb"], ["Xlib"])
 
 COMMANDS = [received(2, "41", "START_PRESENTATION"), received(2, "42", "NEXT_SLIDE"),
             received(1, "43", "PREVIOUS_SLIDE"), received(2, "44", "TOGGLE_BLACK_SCREEN"),
             received(2, "45", "END_PRESENTATION")]
-SHUTDOWN = {"type": "shutdown"}
 
 
 class Lifecycle(unittest.TestCase):
@@ -38,18 +42,28 @@ class Lifecycle(unittest.TestCase):
 
     def test_each_command_is_acknowledged_once_in_order_and_sigint_stops_the_agent(self):
         process = self.start("--json")
+        self.presenter.connection.sendall(b"stderr: Ignoring malformed controller input\n")
+        wait_for("the agent's diagnostic", lambda: "orbilatch-agent: Ignoring malformed controller input\n"
+                 in self.desktop.log("orbilatch-present"), True)
         process.send_signal(signal.SIGINT)
-        self.assertEqual(self.rest(), [SHUTDOWN], "one acknowledgement per command, no more")
+        self.assertEqual(self.rest(), [SHUTDOWN_REQUEST], "one acknowledgement per command, no more")
         out = self.ends(process, 0)
-        self.assertEqual([(a["commandId"], a["status"]) for a in self.acknowledged],
-                         [(c["commandId"], "executed") for c in COMMANDS])
+        self.assertEqual(self.acknowledged, [acknowledgement(c["commandId"], c["protocolVersion"]) for c in COMMANDS])
         self.assertEqual(out.splitlines(), list(map(json.dumps, (ADVERTISING, WATCH_CONNECTED, CONNECTED, *COMMANDS))),
                          "--json passes the events through unchanged")
+
+    def test_a_key_that_cannot_go_out_is_acknowledged_as_failed(self):
+        self.start()
+        x_server = self.desktop.processes[0]
+        x_server.kill()
+        x_server.wait()
+        self.presenter.send(received(1, "46", "NEXT_SLIDE"))
+        self.assertEqual(self.presenter.read(), acknowledgement("46", 1, "failed", "KEY_INJECTION_FAILED"))
 
     def test_an_agent_that_does_not_stop_is_killed(self):
         process = self.start(ORBILATCH_STAND_IN_DEAF="1")
         process.send_signal(signal.SIGTERM)
-        self.assertEqual(self.rest(), [SHUTDOWN])
+        self.assertEqual(self.rest(), [SHUTDOWN_REQUEST])
         self.ends(process, 1, "the agent did not stop within 2 s; killing it")
 
     def test_an_agent_that_dies_ends_the_presenter(self):
@@ -61,3 +75,16 @@ class Lifecycle(unittest.TestCase):
     def test_the_agent_goes_when_the_presenter_dies(self):
         self.start().kill()
         self.rest()
+
+
+class Refusals(unittest.TestCase):
+    def test_a_presenter_that_cannot_start_says_why_and_exits_non_zero(self):
+        for options, env, status, message in (
+                (["--profile", "impress"], {}, 2, "unknown profile impress (see --help)"),
+                (["--keyboard", "xtest"], {"DISPLAY": ""}, 2, "cannot press keys through XTEST: DISPLAY is not set"),
+                (["--keyboard", "xtest", "--agent", "/nonexistent"], {}, 1,
+                 "cannot run the agent /nonexistent: No such file or directory")):
+            with self.subTest(options=options), Desktop() as desktop:
+                process = desktop.start([PRESENT, *options], env=env)
+                self.assertEqual(process.wait(10), status)
+                self.assertIn(f"orbilatch-present: {message}\n", desktop.log(os.path.basename(PRESENT)))
