@@ -15,14 +15,13 @@ CommandFrameResult decode(std::string_view text) {
 }
 
 TEST(CommandFrameDecoding, AcceptsEachLetterItsVersionAllowsUpToBothLimits) {
-    using enum protocol::Command;
     const std::pair<std::string_view, DecodedCommandFrame> cases[] = {
-        {"PP1|C|42|N", {1, "42", nextSlide}},
-        {"PP1|C|7|P", {1, "7", previousSlide}},
-        {"PP1|C|7|X", {1, "7", endPresentation}},
-        {"OL2|C|a.b:c-1_2|S", {2, "a.b:c-1_2", startPresentation}},
-        {"OL2|C|Zz09|N", {2, "Zz09", nextSlide}},
-        {"OL2|C|abcdefghijkl|B", {2, "abcdefghijkl", toggleBlackScreen}},
+        {"PP1|C|42|N", {1, "42", protocol::Command::nextSlide}},
+        {"PP1|C|7|P", {1, "7", protocol::Command::previousSlide}},
+        {"PP1|C|7|X", {1, "7", protocol::Command::endPresentation}},
+        {"OL2|C|a.b:c-1_2|S", {2, "a.b:c-1_2", protocol::Command::startPresentation}},
+        {"OL2|C|Zz09|N", {2, "Zz09", protocol::Command::nextSlide}},
+        {"OL2|C|abcdefghijkl|B", {2, "abcdefghijkl", protocol::Command::toggleBlackScreen}},
     };
     for (const auto& [frame, expected] : cases) EXPECT_EQ(std::get<DecodedCommandFrame>(decode(frame)), expected) << frame;
 }

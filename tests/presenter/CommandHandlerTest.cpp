@@ -30,8 +30,6 @@ TEST(CommandHandlerTest, EachCommandIsCarriedOutThenAnsweredOnceInItsVersion) {
         std::string acknowledgement;  // without its "type"
     } cases[] = {
         {{"42", 2, "NEXT_SLIDE"}, {}, {nextSlide}, R"({"commandId":"42","status":"executed","protocolVersion":2})"},
-        {{"7", 1, "TOGGLE_BLACK_SCREEN"}, {}, {toggleBlackScreen},
-         R"({"commandId":"7","status":"executed","protocolVersion":1})"},
         {{"8", 1, "START_PRESENTATION"}, refused, {startPresentation},
          R"({"commandId":"8","status":"failed","protocolVersion":1,"errorCode":"KEY_INJECTION_FAILED"})"},
         {{"9", 2, "ZOOM_IN"}, {}, {},

@@ -17,8 +17,6 @@ TEST(StatusTest, TheLineFollowsTheAdapterTheWatchAndTheCommands) {
         std::vector<std::variant<AgentEvent, CommandOutcome>> steps;
         std::string line;
     } cases[] = {
-        {{}, "Bluetooth starting | watch not connected | no command yet"},
-        {{bluetooth("advertising")}, "Bluetooth advertising | watch not connected | no command yet"},
         {{bluetooth("error", "Maximum advertisements reached")},
          "Bluetooth error (Maximum advertisements reached) | watch not connected | no command yet"},
         {{watchOn, bluetooth("connected"), next, next},

@@ -1,6 +1,6 @@
-"""orbilatch-present with the stand-in agent on Xvfb: every command acknowledged once,
-in order, also when its key cannot go out; the agent stopped on SIGINT, killed if it
-will not, reported if it dies; its diagnostics shown; the exit status of each end."""
+"""orbilatch-present with the stand-in agent on Xvfb: every command acknowledged once, in order,
+also when its key cannot go out; the agent's diagnostics shown as its own; the agent stopped
+on SIGINT, killed if it will not, reported if it dies; the exit status of each end."""
 
 import json
 import os
@@ -11,14 +11,14 @@ import unittest
 
 from desktop.harness import Desktop, require, wait_for
 from presenter.stand_in_agent import PRESENT, Presenter
-from agent_events import (ADVERTISING, CONNECTED, SHUTDOWN_REQUEST, WATCH_CONNECTED, acknowledgement,
-                          received)
+from agent_events import ADVERTISING, CONNECTED, SHUTDOWN_REQUEST, WATCH_CONNECTED, acknowledgement, received
 
 require(["Xvfb"], ["Xlib"])
 
 COMMANDS = [received(2, "41", "START_PRESENTATION"), received(2, "42", "NEXT_SLIDE"),
             received(1, "43", "PREVIOUS_SLIDE"), received(2, "44", "TOGGLE_BLACK_SCREEN"),
             received(2, "45", "END_PRESENTATION")]
+KEYLESS = received(1, "46", "NEXT_SLIDE")  # sent once the X server is gone
 
 
 class Lifecycle(unittest.TestCase):
@@ -45,20 +45,16 @@ class Lifecycle(unittest.TestCase):
         self.presenter.connection.sendall(b"stderr: Ignoring malformed controller input\n")
         wait_for("the agent's diagnostic", lambda: "orbilatch-agent: Ignoring malformed controller input\n"
                  in self.desktop.log("orbilatch-present"), True)
+        self.desktop.processes[0].kill()
+        self.desktop.processes[0].wait()
+        self.presenter.send(KEYLESS)
+        self.assertEqual(self.presenter.read(), acknowledgement("46", 1, "failed", "KEY_INJECTION_FAILED"))
         process.send_signal(signal.SIGINT)
+        self.assertEqual(self.acknowledged, [acknowledgement(c["commandId"], c["protocolVersion"]) for c in COMMANDS])
         self.assertEqual(self.rest(), [SHUTDOWN_REQUEST], "one acknowledgement per command, no more")
         out = self.ends(process, 0)
-        self.assertEqual(self.acknowledged, [acknowledgement(c["commandId"], c["protocolVersion"]) for c in COMMANDS])
-        self.assertEqual(out.splitlines(), list(map(json.dumps, (ADVERTISING, WATCH_CONNECTED, CONNECTED, *COMMANDS))),
-                         "--json passes the events through unchanged")
-
-    def test_a_key_that_cannot_go_out_is_acknowledged_as_failed(self):
-        self.start()
-        x_server = self.desktop.processes[0]
-        x_server.kill()
-        x_server.wait()
-        self.presenter.send(received(1, "46", "NEXT_SLIDE"))
-        self.assertEqual(self.presenter.read(), acknowledgement("46", 1, "failed", "KEY_INJECTION_FAILED"))
+        self.assertEqual(out.splitlines(), [json.dumps(e) for e in (ADVERTISING, WATCH_CONNECTED, CONNECTED, *COMMANDS,
+                                                                    KEYLESS)], "--json passes the events on unchanged")
 
     def test_an_agent_that_does_not_stop_is_killed(self):
         process = self.start(ORBILATCH_STAND_IN_DEAF="1")
@@ -76,15 +72,11 @@ class Lifecycle(unittest.TestCase):
         self.start().kill()
         self.rest()
 
-
-class Refusals(unittest.TestCase):
     def test_a_presenter_that_cannot_start_says_why_and_exits_non_zero(self):
-        for options, env, status, message in (
-                (["--profile", "impress"], {}, 2, "unknown profile impress (see --help)"),
-                (["--keyboard", "xtest"], {"DISPLAY": ""}, 2, "cannot press keys through XTEST: DISPLAY is not set"),
-                (["--keyboard", "xtest", "--agent", "/nonexistent"], {}, 1,
-                 "cannot run the agent /nonexistent: No such file or directory")):
-            with self.subTest(options=options), Desktop() as desktop:
-                process = desktop.start([PRESENT, *options], env=env)
-                self.assertEqual(process.wait(10), status)
-                self.assertIn(f"orbilatch-present: {message}\n", desktop.log(os.path.basename(PRESENT)))
+        with Desktop() as desktop:
+            for options, env, status, message in (
+                    (["--profile", "impress"], {}, 2, "unknown profile impress"),
+                    (["--keyboard", "xtest"], {"DISPLAY": ""}, 2, "cannot press keys through XTEST: DISPLAY is not"),
+                    (["--keyboard", "xtest", "--agent", "/none"], {}, 1, "cannot run the agent /none: No such file")):
+                self.assertEqual(desktop.start([PRESENT, *options], env=env).wait(10), status)
+                self.assertIn(f"orbilatch-present: {message}", desktop.log(os.path.basename(PRESENT)))

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/FdPairs.h"
+#include "system/WriteAll.h"
 
 namespace orbilatch {
 namespace {
@@ -41,7 +42,7 @@ TEST(StdinReader, DeliversEveryLineOfAPipeInOrderOnAThreadDeafToTerminationSigna
         },
         pipe.readEnd.get());
     EXPECT_FALSE(terminationSignalsBlocked());
-    tests::writeAll(pipe.writeEnd.get(), input);
+    writeAll(pipe.writeEnd.get(), input);
     pipe.writeEnd.reset();
     reader.join();
 
