@@ -2,12 +2,15 @@
 signals and shutdown, with no Bluetooth stack."""
 
 import contextlib
+import fcntl
+import json
 import os
 import signal
 import subprocess
 import threading
 import unittest
 
+import agent_flood
 from agent_events import SHUTDOWN, UNSUPPORTED
 from agent_pipes import AGENT, AgentProcess
 
@@ -62,27 +65,53 @@ class Shutdown(unittest.TestCase):
                 self.assertEqual(agent.wait_exit(), 0)
 
 
+class FloodingController:
+    """Writes a flood of acknowledgements and reads nothing until its last
+    write has returned."""
+
+    def __init__(self, test, lines):
+        self.process = subprocess.Popen([AGENT], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, env={**os.environ, **NO_BUS})
+        test.addCleanup(self.process.wait)
+        test.addCleanup(self.process.kill)
+        self.flood = agent_flood.flood(lines)
+        self.lines = agent_flood.output_lines(self.process.stdout.fileno())
+
+    def write_flood(self):
+        """True once the last write has returned; False if the agent stopped reading."""
+        def write():
+            with contextlib.suppress(BrokenPipeError):
+                self.process.stdin.write(self.flood)
+                self.process.stdin.flush()
+        writer = threading.Thread(target=write, daemon=True)
+        writer.start()
+        writer.join(timeout=60)
+        return not writer.is_alive()
+
+
 class ControllerLines(unittest.TestCase):
-    def test_a_signal_stops_the_agent_while_a_flooding_controller_waits_in_its_write(self):
-        """The agent takes a few hundred lines at a time; the rest of a flood
-        waits in the pipe, and a signal is not held up behind it: only what
-        was already taken in is handled before the shutdown."""
-        with start_agent() as agent:
-            flood = b'{"type":"command_acknowledgement","commandId":"1","status":"executed"}\n' * 500_000
+    def test_a_controller_that_reads_only_after_its_whole_flood_gets_every_event_in_order(self):
+        controller = FloodingController(self, 1_000_000)
+        self.assertTrue(controller.write_flood(), "the agent stopped reading its input")
+        self.assertEqual(json.loads(next(controller.lines)), UNSUPPORTED)
+        agent_flood.expect_answer(controller.lines, 1_000_000)
+        controller.process.stdin.write(b'{"type":"shutdown"}\n')
+        controller.process.stdin.flush()
+        self.assertEqual(list(controller.lines), [agent_flood.SHUTDOWN])
+        self.assertEqual(controller.process.wait(timeout=10), 0)
 
-            def write():
-                with contextlib.suppress(BrokenPipeError):
-                    agent.process.stdin.write(flood)
-
-            threading.Thread(target=write, daemon=True).start()
-            for _ in range(1000):
-                agent.next_event()
-            agent.signal(signal.SIGTERM)
-            handled = 0
-            while (event := agent.next_event(timeout=60)) != SHUTDOWN:
-                handled += event["type"] == "ack_received_from_controller"
-            self.assertLess(handled, 5000)
-            self.assertEqual(agent.wait_exit(), 0)
+    def test_a_signal_is_taken_within_a_few_batches_of_a_backlog_of_a_million_lines(self):
+        """Before the signal the agent has handled no more lines than its full
+        standard output holds events for; after it, the shutdown waits for no
+        more than the lines it is handling."""
+        controller = FloodingController(self, 1_000_000)
+        self.assertTrue(controller.write_flood(), "the agent stopped reading its input")
+        controller.process.send_signal(signal.SIGTERM)
+        events = list(controller.lines)
+        handled = sum(line.startswith(b'{"type":"ack_received') for line in events[:events.index(agent_flood.SHUTDOWN)])
+        output_capacity = fcntl.fcntl(controller.process.stdout.fileno(), fcntl.F_GETPIPE_SZ)
+        self.assertLess(handled, output_capacity // len(agent_flood.WAITING) + 1000)
+        self.assertEqual(controller.process.wait(timeout=10), 0)
 
 
 if __name__ == "__main__":
