@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Feeds the agent a flood of acknowledgement lines at once and measures how
-many controller lines it handles per second and its peak resident memory.
+many controller lines it handles per second, its peak resident memory and
+the CPU time it takes in all.
 Fails unless every line is reported and every flush runs, in order."""
 
 import argparse
@@ -45,12 +46,12 @@ def main():
     agent.stdin.flush()
     if next(lines) != SHUTDOWN:
         raise SystemExit("no shutdown event")
-    _, status, _ = os.wait4(agent.pid, 0)
+    _, status, usage = os.wait4(agent.pid, 0)
     if status != 0:
         raise SystemExit("a bad exit")
 
     print(f"{args.lines} acknowledgement lines: {elapsed:.3f} s, {args.lines / elapsed:,.0f} lines/s, "
-          f"peak RSS {peak_kib / 1024:.1f} MiB")
+          f"peak RSS {peak_kib / 1024:.1f} MiB, CPU {usage.ru_utime + usage.ru_stime:.3f} s")
 
 
 if __name__ == "__main__":
