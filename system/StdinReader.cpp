@@ -32,8 +32,8 @@ void readLines(int fd, const StdinReader::Deliver& deliver) {
 }  // namespace
 
 // The thread owns everything it uses, so it may outlive this object. It never
-// takes SIGINT or SIGTERM: those belong to the event loop, or, until the loop
-// takes them over, to their default action.
+// takes SIGINT or SIGTERM: the loop's own thread takes them and so records
+// each one before the loop goes on.
 StdinReader::StdinReader(Deliver deliver, int fd) {
     const TerminationSignalsBlocked blocked;
     thread_ = std::thread([deliver = std::move(deliver), fd] { readLines(fd, deliver); });
