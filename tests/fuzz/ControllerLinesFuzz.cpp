@@ -11,7 +11,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "frame/AckFrame.h"
 #include "fuzz/FuzzSupport.h"
 #include "main/ControllerMessage.h"
 #include "system/LineSplitter.h"
@@ -27,9 +26,12 @@ Lines expected(const orbilatch::AcknowledgementMessage& message, bool subscribed
     const json received{{"type", "ack_received_from_controller"}, {"commandId", message.commandId},
                         {"status", message.status}};
     if (!subscribed) return {received.dump(), json{{"type", "ack_waiting_for_subscriber"}, {"reason", "controller_ack"}}.dump()};
-    const auto frame = orbilatch::frame::encodeAckFrame(message.protocolVersion, message.commandId, message.status,
-                                                        message.errorCode);
-    const std::string text(frame->begin(), frame->end());
+    // The frame as the watch knows it: done E, not done D, no presentation X (version 2 only).
+    const bool versionTwo = message.protocolVersion == 2;
+    const char* result = message.status == "executed"                              ? "E"
+                         : versionTwo && message.errorCode == "PRESENTATION_ENDED" ? "X"
+                                                                                   : "D";
+    const std::string text = (versionTwo ? "OL2|A|" : "PP1|A|") + message.commandId + "|" + result;
     const json report = queueFull ? json{{"type", "ack_notify_backpressure"}, {"reason", "controller_ack"}}
                                   : json{{"type", "ack_notified"}, {"frame", text}, {"reason", "controller_ack"}};
     return {received.dump(), "frame " + text, report.dump()};

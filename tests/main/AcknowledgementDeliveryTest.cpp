@@ -59,6 +59,7 @@ TEST_F(AcknowledgementDelivery, ANewerAcknowledgementReplacesOneNotYetSent) {
 
 TEST_F(AcknowledgementDelivery, NothingPendingMeansNothingReported) {
     peripheral.isReadyToUpdateSubscribers(*manager);
+    EXPECT_THAT(take(), IsEmpty());
     connectWatch();
     peripheral.isReadyToUpdateSubscribers(*manager);
     EXPECT_THAT(take(), IsEmpty());
