@@ -34,7 +34,7 @@ TEST(StdinReader, DeliversEveryLineOfAPipeInOrderOnAThreadDeafToTerminationSigna
 
     Lines delivered;
     bool deafReader = true;
-    StdinReader reader(
+    std::thread reader = startStdinReader(
         [&](Lines& lines) {
             deafReader = deafReader && terminationSignalsBlocked();
             delivered.insert(delivered.end(), lines.begin(), lines.end());
