@@ -34,12 +34,8 @@ public:
     }
 
 private:
-    // A task that one of them delays to this same moment waits for the next turn.
     void runDue() {
-        const auto turn = sequence_;
-        while (!delayed_.empty() && delayed_.begin()->first.first <= now_ && delayed_.begin()->first.second < turn) {
-            delayed_.extract(delayed_.begin()).mapped()();
-        }
+        while (!delayed_.empty() && delayed_.begin()->first.first <= now_) delayed_.extract(delayed_.begin()).mapped()();
     }
     void runReady() {
         while (!ready_.empty()) {
