@@ -65,8 +65,7 @@ class FloodingController:
             return entry.read()
 
     def signal_once_taken(self, signum):
-        """Sends the signal and waits until it is delivered: the kernel merges
-        an identical signal sent before the first is delivered."""
+        """Sends it, then waits for its delivery: the kernel merges an identical one sent before."""
         self.process.send_signal(signum)
         wait_until(lambda: not int(next(line for line in self.proc("status").splitlines()
                                         if line.startswith("ShdPnd:")).split()[1], 16) & 1 << (signum - 1))
@@ -99,7 +98,8 @@ class ControllerLines(unittest.TestCase):
         controller = FloodingController(self, 1_000_000)
         self.assertTrue(wait_until(lambda: controller.proc("wchan").endswith("pipe_write")))
         controller.signal_once_taken(signal.SIGINT)
-        controller.signal_once_taken(signal.SIGINT)
+        # ThreadSanitizer holds back, one of each kind, signals that interrupt a write.
+        controller.signal_once_taken(signal.SIGTERM if os.environ.get("ORBILATCH_SANITIZE") == "thread" else signal.SIGINT)
         events = list(controller.lines)
         self.assertEqual(events[-1], agent_flood.SHUTDOWN)
         handled = sum(line.startswith(b'{"type":"ack_received') for line in events)
