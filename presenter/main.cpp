@@ -23,8 +23,9 @@ using namespace orbilatch::presenter;
 
 constexpr int usageError = 2;
 
-// Before anything else, so the event loop receives them through its own
-// descriptors; the agent gets a clean mask back before it starts.
+// Before anything else: SIGCHLD for good, for the event loop's child source,
+// and SIGINT and SIGTERM until the loop takes them over, so that one arriving
+// meanwhile waits for it. The agent gets a clean mask back before it starts.
 void blockSignals() {
     sigset_t signals = terminationSignals();
     sigaddset(&signals, SIGCHLD);
