@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Stands in for orbilatch-agent as orbilatch-present's child, passing lines both ways to the test
-at ORBILATCH_STAND_IN_SOCKET (to stderr those the test begins with "stderr: "); exits 0 on
-{"type":"shutdown"} (unless ORBILATCH_STAND_IN_DEAF is set), 3 when the test hangs up. Imported: `Presenter`."""
+"""Stands in for orbilatch-agent as orbilatch-present's child, passing lines both ways to the test at
+ORBILATCH_STAND_IN_SOCKET (to stderr those the test begins with "stderr: "); exits 0 on {"type":"shutdown"}
+(unless ORBILATCH_STAND_IN_DEAF is set), 3 when the test hangs up. Imported: `Presenter`."""
 
 import json
 import os

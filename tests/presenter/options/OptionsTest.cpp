@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "presenter/options/Options.h"
 
 namespace orbilatch::presenter::options {
@@ -9,11 +7,11 @@ namespace {
 
 // What a command line changed from the profile's keys and the defaults.
 std::string changes(const Options& options, std::string_view profileName) {
-    const keys::Profile& profile = *std::ranges::find(keys::profiles(), profileName, &keys::Profile::name);
+    const auto profileKeys = std::get<keys::KeyMap>(keys::makeKeyMap(profileName, {}));
     std::string text = "keyboard " + std::to_string(static_cast<int>(options.keyboard));
     for (const protocol::Command command : protocol::commands) {
         const std::string key = options.keys.chordFor(command).name(), name(protocol::commandName(command));
-        if (key != profile.keys[protocol::indexOf(command)]) text += ", " + name + " " + key;
+        if (key != profileKeys.chordFor(command).name()) text += ", " + name + " " + key;
     }
     return text + (options.agent.empty() ? "" : ", agent " + options.agent) + (options.json ? ", json" : "") +
            (options.help ? ", help" : "");
@@ -35,7 +33,6 @@ TEST(OptionsTest, CommandLinesGiveTheirChoicesOrSayWhatIsWrong) {
         {{"--key", "NEXT=Right"}, {}, "--key NEXT=Right: expected COMMAND=KEY"},
         {{"--key", "NEXT_SLIDE=PgDn"}, {}, "unknown key PgDn for NEXT_SLIDE"},
         {{"--key", "NEXT_SLIDE=Ctrl+Ctrl+P"}, {}, "unknown key Ctrl+Ctrl+P for NEXT_SLIDE"},
-        {{"--key", "NEXT_SLIDE=Ctrl++"}, {}, "unknown key Ctrl++ for NEXT_SLIDE"},
         {{"--keyboard", "evdev"}, {}, "--keyboard evdev: expected auto, uinput or xtest"},
         {{"--agent"}, {}, "--agent needs a value"},
         {{"--json=yes"}, {}, "--json takes no value"},
