@@ -12,8 +12,9 @@
 
 namespace orbilatch::presenter {
 
-Presenter::Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display)
-    : loop_(loop), agent_(agent), commands_(commands), display_(display) {
+Presenter::Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display,
+                     StatusObserver* observer)
+    : loop_(loop), agent_(agent), commands_(commands), display_(display), observer_(observer) {
     watch(events_, agent_.stdoutFd());
     watch(diagnostics_, agent_.stderrFd());
     sd_event_source* source = nullptr;
@@ -24,7 +25,7 @@ Presenter::Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& comma
 }
 
 int Presenter::run() {
-    display_.show(status_);
+    show();
     return loop_.run();
 }
 
@@ -69,11 +70,16 @@ void Presenter::handleEvent(const std::string& line, std::chrono::steady_clock::
             display_.diagnostic("orbilatch-present: " + command->command + " failed: " + handled.outcome.failure->reason);
         }
         status_.apply(handled.outcome);
-        display_.show(status_);
+        show();
         return;
     }
     display_.event(line);
-    if (status_.apply(event)) display_.show(status_);
+    if (status_.apply(event)) show();
+}
+
+void Presenter::show() {
+    display_.show(status_);
+    if (observer_) observer_->statusChanged(status_);
 }
 
 // Each request goes on to the agent, whose second request ends it at once;
