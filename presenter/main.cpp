@@ -10,8 +10,10 @@
 #include "presenter/CommandHandler.h"
 #include "presenter/Display.h"
 #include "presenter/Presenter.h"
+#include "presenter/check/Check.h"
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
+#include "presenter/notify/DesktopNotifications.h"
 #include "presenter/options/Options.h"
 #include "system/EventLoop.h"
 #include "system/TerminationSignals.h"
@@ -40,6 +42,18 @@ std::string defaultAgent() {
     return (error ? std::filesystem::path(".") : self.parent_path()) / "orbilatch-agent";
 }
 
+// As a service the presenter has no terminal, and the desktop is the one
+// place the person sees.
+bool notifies(const options::Options& options) {
+    return options.notify.value_or(!::isatty(STDOUT_FILENO) && !::isatty(STDERR_FILENO));
+}
+
+// How the commands reach each kind of program, one "program: how" line each.
+std::vector<std::string> programRoutes(const options::Options& options) {
+    return {"programs: none driven directly; every program gets keys in the focused window (" +
+            options.keys.describe() + ")"};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,28 +68,39 @@ int main(int argc, char** argv) {
         std::cout << options::helpText();
         return 0;
     }
-
-    auto opened = keys::openKeyboard(options.keyboard);
-    if (auto* error = std::get_if<std::string>(&opened)) {
-        std::cerr << "orbilatch-present: " << *error << '\n';
-        return usageError;
-    }
-    const auto& [keyboard, notice] = std::get<keys::OpenedKeyboard>(opened);
-    keys::KeyRoute route(*keyboard, options.keys);
+    if (options.check) return check::checkSetUp(options.keyboard, programRoutes(options));
 
     const auto mode = options.json              ? Display::Mode::json
                       : ::isatty(STDOUT_FILENO) ? Display::Mode::terminal
                                                 : Display::Mode::lines;
     Display display(mode);
+    EventLoop loop;
+    std::optional<notify::DesktopNotifications> notifications;
+    if (notifies(options)) {
+        notifications.emplace(loop.handle(), [&display](std::string_view message) {
+            display.diagnostic("orbilatch-present: " + std::string(message));
+        });
+    }
+
+    auto opened = keys::openKeyboard(options.keyboard);
+    if (auto* error = std::get_if<std::string>(&opened)) {
+        display.diagnostic("orbilatch-present: " + *error);
+        if (notifications) {
+            notifications->show(notify::keysCannotBePressed("The presenter did not start"));
+            notifications->settle();
+        }
+        return usageError;
+    }
+    const auto& [keyboard, notice] = std::get<keys::OpenedKeyboard>(opened);
+    keys::KeyRoute route(*keyboard, options.keys);
     if (!notice.empty()) display.diagnostic("orbilatch-present: " + notice);
     display.diagnostic("orbilatch-present: " + route.description());
 
     const std::string agentPath = options.agent.empty() ? defaultAgent() : options.agent;
     try {
-        EventLoop loop;
         AgentProcess agent(agentPath);
         CommandHandler commands(route);
-        Presenter presenter(loop, agent, commands, display);
+        Presenter presenter(loop, agent, commands, display, notifications ? &*notifications : nullptr);
         return presenter.run();
     } catch (const std::system_error& error) {
         display.diagnostic("orbilatch-present: cannot run the agent " + agentPath + ": " + error.code().message());

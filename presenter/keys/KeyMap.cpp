@@ -37,6 +37,15 @@ const std::vector<Profile>& profiles() {
     return table;
 }
 
+std::string KeyMap::describe() const {
+    std::string text;
+    for (const protocol::Command command : protocol::commands) {
+        if (command != protocol::commands.front()) text += ", ";
+        text += std::string(protocol::commandName(command)) + " " + chordFor(command).name();
+    }
+    return text;
+}
+
 std::variant<KeyMap, std::string> makeKeyMap(std::string_view profileName, const std::vector<std::string>& overrides) {
     const auto& table = profiles();
     const auto profile = std::ranges::find(table, profileName, &Profile::name);

@@ -8,12 +8,7 @@ Carried KeyRoute::carryOut(protocol::Command command) {
 }
 
 std::string KeyRoute::description() const {
-    std::string text = "keys go out through " + keyboard_.description() + ": ";
-    for (const protocol::Command command : protocol::commands) {
-        if (command != protocol::commands.front()) text += ", ";
-        text += std::string(protocol::commandName(command)) + " " + keys_.chordFor(command).name();
-    }
-    return text;
+    return "keys go out through " + keyboard_.description() + ": " + keys_.describe();
 }
 
 }  // namespace orbilatch::presenter::keys

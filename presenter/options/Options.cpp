@@ -29,6 +29,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
     std::vector<std::string> overrides;
     KeyboardKind keyboard = KeyboardKind::automatic;
     bool json = false;
+    std::optional<bool> notify;
+    bool check = false;
     bool help = false;
 
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -63,6 +65,10 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
             keyboard = *kind;
         } else if (option == "--json") {
             json = true;
+        } else if (option == "--notify" || option == "--no-notify") {
+            notify = option == "--notify";
+        } else if (option == "--check") {
+            check = true;
         } else if (option == "--help" || option == "-h") {
             help = true;
         } else {
@@ -72,7 +78,7 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
 
     auto keyMap = keys::makeKeyMap(profile, overrides);
     if (auto* error = std::get_if<std::string>(&keyMap)) return *error;
-    return Options{agent, std::get<keys::KeyMap>(std::move(keyMap)), keyboard, json, help};
+    return Options{agent, std::get<keys::KeyMap>(std::move(keyMap)), keyboard, json, notify, check, help};
 }
 
 std::string helpText() {
@@ -87,6 +93,11 @@ for the focused window.
                      cannot be used), uinput or xtest
   --json             the agent's event lines on standard output instead of the
                      status line
+  --notify, --no-notify
+                     desktop notifications of the watch, Bluetooth and failed
+                     commands, or none (default: only without a terminal)
+  --check            check the set-up, one line per check, and exit: 0 when
+                     the presenter can present, 1 otherwise
   --agent PATH       the agent to run (default: orbilatch-agent in the folder
                      of this program)
   -h, --help         this text

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,6 +16,8 @@ struct Options {
     keys::KeyMap keys;
     keys::KeyboardKind keyboard = keys::KeyboardKind::automatic;
     bool json = false;
+    std::optional<bool> notify;  // nothing: only where there is no terminal
+    bool check = false;
     bool help = false;
 };
 
