@@ -13,8 +13,9 @@ std::string changes(const Options& options, std::string_view profileName) {
         const std::string key = options.keys.chordFor(command).name(), name(protocol::commandName(command));
         if (key != profileKeys.chordFor(command).name()) text += ", " + name + " " + key;
     }
+    const std::string notify = options.notify ? (*options.notify ? ", notify" : ", no notify") : "";
     return text + (options.agent.empty() ? "" : ", agent " + options.agent) + (options.json ? ", json" : "") +
-           (options.help ? ", help" : "");
+           notify + (options.check ? ", check" : "") + (options.help ? ", help" : "");
 }
 
 TEST(OptionsTest, CommandLinesGiveTheirChoicesOrSayWhatIsWrong) {
@@ -29,6 +30,8 @@ TEST(OptionsTest, CommandLinesGiveTheirChoicesOrSayWhatIsWrong) {
         {{"--key", "END_PRESENTATION=alt+f4", "--key", "END_PRESENTATION=ctrl+q", "--keyboard=uinput", "--agent", "/a",
           "--json", "-h"},
          "default", "keyboard 1, END_PRESENTATION Ctrl+Q, agent /a, json, help"},
+        {{"--notify", "--check", "--no-notify"}, "default", "keyboard 0, no notify, check"},
+        {{"--no-notify", "--notify"}, "default", "keyboard 0, notify"},
         {{"--profile", "impress"}, {}, "unknown profile impress"},
         {{"--key", "NEXT=Right"}, {}, "--key NEXT=Right: expected COMMAND=KEY"},
         {{"--key", "NEXT_SLIDE=PgDn"}, {}, "unknown key PgDn for NEXT_SLIDE"},
