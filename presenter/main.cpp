@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
 
     auto opened = keys::openKeyboard(options.keyboard);
     if (auto* error = std::get_if<std::string>(&opened)) {
-        display.diagnostic("orbilatch-present: " + *error);
+        display.diagnostic("orbilatch-present: " + *error + "\norbilatch-present --check says what is missing.");
         if (notifications) {
             notifications->show(notify::keysCannotBePressed("The presenter did not start"));
             notifications->settle();

@@ -11,8 +11,7 @@ constexpr const char* uinputAdvice =
     "installs the udev rule for it, /usr/lib/udev/rules.d/70-orbilatch-uinput.rules; from the source:\n"
     "    sudo cp data/70-orbilatch-uinput.rules /etc/udev/rules.d/\n"
     "    sudo modprobe uinput\n"
-    "    sudo udevadm control --reload && sudo udevadm trigger --name-match=uinput\n"
-    "orbilatch-present --check tells what else the presenter lacks.";
+    "    sudo udevadm control --reload && sudo udevadm trigger --name-match=uinput";
 
 }  // namespace
 

@@ -58,7 +58,10 @@ bool DesktopNotifications::connect() {
         return false;
     }
     bus_.reset(bus);
-    r = sd_bus_attach_event(bus, loop_, SD_EVENT_PRIORITY_NORMAL);
+    // sd-bus would otherwise flush the bus when the loop ends, and wait for
+    // as long as a session bus that does not answer takes.
+    r = sd_bus_set_close_on_exit(bus, 0);
+    if (r >= 0) r = sd_bus_attach_event(bus, loop_, SD_EVENT_PRIORITY_NORMAL);
     if (r < 0) {
         giveUp("cannot watch the session bus: " + errnoText(r));
         return false;

@@ -1,7 +1,9 @@
 """orbilatch-present with the stand-in agent on Xvfb: every command acknowledged once, in order, also when its key
 cannot go out; the agent's diagnostics shown; its stop, kill and death; the exit status of each end."""
 
+import itertools
 import json
+import os
 import signal
 import socket
 import subprocess
@@ -72,7 +74,34 @@ class Lifecycle(unittest.TestCase):
         with Desktop() as desktop:
             for options, env, status, message in (
                     (["--profile", "impress"], {}, 2, "unknown profile impress"),
-                    (["--keyboard", "xtest"], {"DISPLAY": ""}, 2, "cannot press keys through XTEST: DISPLAY is not"),
+                    (["--keyboard", "xtest"], {"DISPLAY": ""}, 2,
+                     "cannot press keys through XTEST: DISPLAY is not set\norbilatch-present --check says what"),
                     (["--keyboard", "xtest", "--agent", "/none"], {}, 1, "cannot run the agent /none: No such file")):
                 self.assertEqual(desktop.start([PRESENT, *options], env=env).wait(10), status)
                 self.assertIn(f"orbilatch-present: {message}", desktop.log("orbilatch-present"))
+
+    def test_check_says_what_this_machine_lacks_one_line_each(self):
+        try:
+            os.close(os.open("/dev/uinput", os.O_WRONLY | os.O_NONBLOCK))
+            uinput = "ok    /dev/uinput: writable"
+        except OSError as error:
+            uinput = rf"(warn|FAIL)  /dev/uinput: {os.strerror(error.errno)}"
+        with Desktop() as desktop:
+            # A bus without bluetoothd, then none at all.
+            for system_bus, display, bluetoothd, xtest in (
+                    (desktop.env["DBUS_SESSION_BUS_ADDRESS"], desktop.env["DISPLAY"], r"FAIL  bluetoothd: not running",
+                     r"ok    XTEST on the X display :\d+ \(X11 windows only\)"),
+                    ("unix:path=/nonexistent", "", r"FAIL  bluetoothd: cannot ask the system bus \(No such file.*\)",
+                     r"(warn|FAIL)  XTEST: DISPLAY is not set")):
+                env = dict(desktop.env, DBUS_SYSTEM_BUS_ADDRESS=system_bus, DISPLAY=display)
+                check = subprocess.run([PRESENT, "--check"], env=env, capture_output=True, text=True, timeout=30)
+                self.assertEqual(check.returncode, 1, "it cannot present without bluetoothd")
+                lines = check.stdout.splitlines()
+                for line, expected in itertools.zip_longest(lines, (
+                        bluetoothd, r"FAIL  Bluetooth adapter: unknown while bluetoothd cannot be asked",
+                        uinput,
+                        r"ok    udev rule: .+|(warn|FAIL)  udev rule for /dev/uinput: not installed",
+                        xtest, r"ok    programs: .+")):
+                    # A failed check says how to mend it, on the same line.
+                    self.assertRegex(line, rf"^(({expected})(\. Fix: .+)?)$", check.stdout)
+                    self.assertEqual(". Fix: " in line, not line.startswith("ok"), line)
