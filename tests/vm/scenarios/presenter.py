@@ -25,6 +25,7 @@ async def every_command_presses_its_key(rig, binary):
     load_uinput()
     watch = rig.watch("hci1")
     presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput", binary=binary)
+    await presenter.expect_diagnostic("orbilatch-present: keys go out through .*uinput.*")
     keyboard = KeyReader()
     try:
         await watch.subscribe()
@@ -46,4 +47,3 @@ async def every_command_presses_its_key(rig, binary):
         assert await presenter.wait() == 0, "SIGINT must stop the presenter with status 0"
     finally:
         keyboard.close()
-        presenter.kill()

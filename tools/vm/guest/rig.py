@@ -116,27 +116,18 @@ class Agent:
             except AgentClosed:
                 return events
 
-    def drain_stderr(self):
-        lines = []
-        while True:
-            try:
-                line = self.process.stderr_lines.get_nowait()
-            except Exception:
-                break
-            if line is None:
-                break
-            lines.append(line.decode(errors="replace").rstrip("\n"))
-            self._note(f"err {lines[-1]}")
-        return lines
-
-    def kill(self):
+    async def finish(self):
+        """Ends the agent if it still runs and reads both streams to their
+        end. Returns the diagnostic lines that nobody expected."""
         if self.process.is_running():
             self._note("killed")
-        self.process.kill()
-        self.drain_stderr()
-        for line in list(self.process.stdout_lines.queue):
-            if line is not None:
-                self._note(f"out (unread) {line.decode(errors='replace').rstrip()}")
+        await asyncio.to_thread(self.process.kill)
+        for line in filter(None, self.process.stdout_lines.queue):
+            self._note(f"out (unread) {line.decode(errors='replace').rstrip()}")
+        unexpected = [line.decode(errors="replace").rstrip("\n") for line in self.process.stderr_lines.queue if line]
+        for line in unexpected:
+            self._note(f"err (unexpected) {line}")
+        return unexpected
 
 
 class Rig:
@@ -151,7 +142,8 @@ class Rig:
         self.version = tuple(int(part) for part in bluez.split("."))
         self.mark = mark
         self.notes = []
-        self.agents = []
+        # Whatever has a finish(): the agents, and presenters with their agents.
+        self.programs = []
         self.watches = []
         self.transcript = self.results_dir / f"{scenario}.log"
         self.tools = Path(__file__).resolve().parents[2]
@@ -169,7 +161,7 @@ class Rig:
 
     def start_agent(self):
         agent = Agent(self.agent_binary, lambda text: self.log("agent", text))
-        self.agents.append(agent)
+        self.programs.append(agent)
         return agent
 
     def watch(self, adapter="hci1", looks_for=None):
@@ -198,14 +190,16 @@ class Rig:
         return agent
 
     async def cleanup(self):
+        """Disconnects the watches and ends the programs; returns the
+        diagnostic lines the scenario did not expect."""
         for watch in self.watches:
             try:
                 await asyncio.wait_for(watch.disconnect(), 15)
             except Exception as error:
                 self.log("cleanup", f"watch disconnect: {error!r}")
-        for agent in self.agents:
-            agent.kill()
+        unexpected = [line for program in self.programs for line in await program.finish()]
         await asyncio.to_thread(forget_devices)
+        return unexpected
 
 
 def forget_devices():
