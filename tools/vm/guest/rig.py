@@ -97,10 +97,12 @@ class Agent:
                     self._note(f"{name} {line.decode(errors='replace').rstrip()}")
                 raise AssertionError(f"unexpected output on {name}: {pending}")
 
-    def send(self, message):
-        text = json.dumps(message)
-        self._note(f"in  {text}")
-        self.process.send_line(text)
+    def send(self, *messages):
+        """The messages as lines, handed over in one write: the agent reads them together."""
+        lines = [json.dumps(message) for message in messages]
+        for line in lines:
+            self._note(f"in  {line}")
+        self.process.send_line("\n".join(lines))
 
     async def wait_exit(self, timeout=10.0):
         status = await asyncio.to_thread(self.process.wait_exit, timeout)
