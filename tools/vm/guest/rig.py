@@ -253,7 +253,7 @@ async def device_connected(rig, watch, connected, timeout=20.0):
     await asyncio.to_thread(wait)
 
 
-from dbus_fast import BusType  # noqa: E402
+from dbus_fast import BusType, Message, MessageType  # noqa: E402
 from dbus_fast.aio import MessageBus  # noqa: E402
 from dbus_fast.service import PropertyAccess, ServiceInterface, dbus_property, method  # noqa: E402
 
@@ -338,25 +338,47 @@ async def advertising_instances(adapter):
         bus.disconnect()
 
 
-async def call_as_stranger(pid, path, interface, member, signature, *args):
-    """Calls an object of the process pid from a connection of our own, as
-    any local program could; returns the D-Bus error name, or None."""
-    from dbus_fast import Message, MessageType
-    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
-    try:
-        names = (await bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
-                                        interface="org.freedesktop.DBus", member="ListNames"))).body[0]
-        for name in (n for n in names if n.startswith(":")):
-            owner = await bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
-                                           interface="org.freedesktop.DBus", member="GetConnectionUnixProcessID",
-                                           signature="s", body=[name]))
-            if owner.message_type == MessageType.METHOD_RETURN and owner.body[0] == pid:
-                reply = await bus.call(Message(destination=name, path=path, interface=interface, member=member,
-                                               signature=signature, body=list(args)))
-                return reply.error_name
-        raise AssertionError(f"process {pid} has no connection to the system bus")
-    finally:
-        bus.disconnect()
+class Stranger:
+    """Any local program: a connection of its own to the system bus that
+    talks straight to the agent's connection (found by the agent's pid).
+
+        async with Stranger(pid) as stranger:
+            await stranger.signal(path, interface, member, signature, *body)
+            error_name, text = await stranger.call(path, interface, member, signature, *body)
+    """
+
+    def __init__(self, pid):
+        self.pid = pid
+
+    async def __aenter__(self):
+        self.bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
+        for name in (n for n in (await self.ask_bus("ListNames")).body[0] if n.startswith(":")):
+            owner = await self.ask_bus("GetConnectionUnixProcessID", "s", name)
+            if owner.message_type == MessageType.METHOD_RETURN and owner.body[0] == self.pid:
+                self.agent = name
+                return self
+        self.bus.disconnect()
+        raise AssertionError(f"process {self.pid} has no connection to the system bus")
+
+    async def __aexit__(self, *exc):
+        self.bus.disconnect()
+
+    async def ask_bus(self, member, signature="", *body):
+        return await self.bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
+                                           interface="org.freedesktop.DBus", member=member,
+                                           signature=signature, body=list(body)))
+
+    async def call(self, path, interface, member, signature, *body):
+        """Calls the agent's object; returns the error's name and text, or None."""
+        reply = await self.bus.call(Message(destination=self.agent, path=path, interface=interface, member=member,
+                                            signature=signature, body=list(body)))
+        return (reply.error_name, *reply.body) if reply.message_type == MessageType.ERROR else None
+
+    async def signal(self, path, interface, member, signature, *body):
+        """Sends the agent a signal of its own (unicast: it reaches the agent
+        whatever the agent's match rules say)."""
+        await self.bus.send(Message(message_type=MessageType.SIGNAL, destination=self.agent, path=path,
+                                    interface=interface, member=member, signature=signature, body=list(body)))
 
 
 async def register_pairing_agent():
