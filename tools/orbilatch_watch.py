@@ -250,13 +250,13 @@ class Watch:
 
     # -- commands and acknowledgements ----------------------------------
 
-    async def write(self, frame):
-        """Writes one frame with response. Returns the ATT result: 0 for
-        success, else the error code. A write that got no ATT answer raises
-        WatchError."""
+    async def write(self, frame, response=True):
+        """Writes one frame, with response unless told. Returns the ATT
+        result: 0 for success (all a write without response ever gets), else
+        the error code. A write that got no ATT answer raises WatchError."""
         frame = bytes(frame)
         try:
-            await self.client.write_gatt_char(COMMAND_UUID, frame, response=True)
+            await self.client.write_gatt_char(COMMAND_UUID, frame, response=response)
         except BleakError as error:
             code = att_code_of(error)
             if code is None:

@@ -3,9 +3,9 @@ controller use it, with the link dropping now and then.
 
 Each cycle the watch sends commands one after the other, each acknowledged by
 the controller and notified back; then a burst of fifteen writes at once,
-those beyond the rate limit refused; then the watch goes away with an acknowledgement
-pending (unsubscribing, or disconnecting) and comes back to it. Nothing may
-be lost or misordered:
+those beyond the rate limit refused; then the watch goes away with an
+acknowledgement pending (unsubscribing, or disconnecting) and comes back to
+it. Nothing may be lost or misordered:
 
 - every write answered success has its command_received, every refused one
   its report, and nothing else is reported;
@@ -18,9 +18,9 @@ be lost or misordered:
 import asyncio
 import time
 
-from agent_events import (ADVERTISING, CONNECTED, DISCONNECTED, WATCH_CONNECTED, WATCH_DISCONNECTED, ack_notified,
-                            ack_received, acknowledgement, received)
-from commands import SUCCESS, burst
+from agent_events import (ADVERTISING, CONNECTED, DISCONNECTED, RATE_LIMITED, WATCH_CONNECTED,
+                            WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, received)
+from commands import SUCCESS, UNLIKELY
 
 BURST = 15
 WARM_UP_CYCLES = 2
@@ -54,9 +54,17 @@ class Soak:
         self.counts["commands"] += 1
 
     async def burst(self):
-        results = await burst(self.watch, self.agent, [self.next_id() for _ in range(BURST)])
-        self.counts["burst writes admitted"] += results.count(SUCCESS)
-        self.counts["burst writes refused"] += BURST - results.count(SUCCESS)
+        ids = [self.next_id() for _ in range(BURST)]
+        results = await asyncio.gather(*(self.watch.write(f"OL2|C|{i}|N".encode()) for i in ids))
+        events = [await self.agent.next_event() for _ in ids]
+        admitted = [i for i, result in zip(ids, results) if result == SUCCESS]
+        reported = [event["commandId"] for event in events if event["type"] == "command_received"]
+        assert sorted(reported) == sorted(admitted), f"admitted {admitted}, reported {events}"
+        refused = [event for event in events if event["type"] != "command_received"]
+        assert refused == [RATE_LIMITED] * (BURST - len(admitted)), f"ATT results {results}, events {events}"
+        assert set(results) <= {SUCCESS, UNLIKELY}, f"ATT results {results}"
+        self.counts["burst writes admitted"] += len(admitted)
+        self.counts["burst writes refused"] += len(refused)
         await asyncio.sleep(1.1)  # the next round trips are not refused
 
     async def drop_link(self, disconnect):

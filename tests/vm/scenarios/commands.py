@@ -55,30 +55,25 @@ async def typical_exchange(rig):
     await shut_down(agent)
 
 
-async def burst(watch, agent, command_ids):
-    """Writes a command for each id at once. Each write answered success has
-    its command_received, each refused one (ATT 0x0E) its rate-limit report,
-    and nothing else is reported. Returns the ATT results."""
-    results = await asyncio.gather(*(watch.write(f"OL2|C|{i}|N".encode()) for i in command_ids))
-    events = [await agent.next_event() for _ in command_ids]
-    admitted = [i for i, att in zip(command_ids, results) if att == SUCCESS]
-    assert sorted(e["commandId"] for e in events if e["type"] == "command_received") == sorted(admitted), \
-        f"ATT results {results}, events {events}"
-    refused = [e for e in events if e["type"] != "command_received"]
-    assert refused == [RATE_LIMITED] * (len(command_ids) - len(admitted)), f"ATT results {results}, events {events}"
-    assert set(results) <= {SUCCESS, UNLIKELY}, f"ATT results {results}"
-    return results
-
-
 async def rate_limit(rig):
     """A write beyond the rate limit: the agent asks for Insufficient
-    Resources (0x11), bluetoothd sends Unlikely Error (0x0E). Bursts of writes
-    go out until the stack carries one fast enough for the limit to bite."""
+    Resources (0x11), bluetoothd sends Unlikely Error (0x0E). Ten writes
+    without response, which wait for no answer, then one with response, after
+    a quiet second; tried again while the eleven took more than a second to
+    reach the agent."""
     watch, agent = await subscribed_watch(rig)
     for attempt in range(1, 9):
-        if UNLIKELY in await burst(watch, agent, [f"b{attempt}n{number}" for number in range(15)]):
-            rig.note(f"burst {attempt} met the rate limit; the watch got ATT 0x0E")
+        await asyncio.sleep(1.1)
+        ids = [f"t{attempt}n{number}" for number in range(11)]
+        await asyncio.gather(*(watch.write(f"OL2|C|{i}|N".encode(), response=False) for i in ids[:10]))
+        att = await watch.write(f"OL2|C|{ids[10]}|N".encode())
+        events = [await agent.next_event() for _ in ids]
+        assert sorted(events[:10], key=lambda e: e.get("commandId", "")) == [
+            received(2, i, "NEXT_SLIDE") for i in sorted(ids[:10])], events
+        if att == UNLIKELY and events[10] == RATE_LIMITED:
+            rig.note(f"try {attempt} met the rate limit; the watch got ATT 0x0E")
             break
+        assert (att, events[10]) == (SUCCESS, received(2, ids[10], "NEXT_SLIDE")), f"ATT 0x{att:02X}, {events[10]}"
     else:
-        raise AssertionError("no burst met the rate limit")
+        raise AssertionError("the eleven writes never reached the agent within a second")
     await shut_down(agent)
