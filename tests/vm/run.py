@@ -45,8 +45,10 @@ def main():
     programs += [args.deb] if args.deb else []
 
     sys.stdout.reconfigure(line_buffering=True)
+    # The guest bounds each scenario itself; this only ends a guest that hangs.
+    boot_timeout = 300 + plan["scenario_timeout"] * len(scenarios)
     results, seconds = vm.boot_retrying_flakes(args.stack, args.work, f"{args.stack}-{args.boot}", plan, programs,
-                                               480, args.verbose)
+                                               boot_timeout, args.verbose)
     return 1 if results is None or vm.report(f"{args.stack}/{args.boot}", scenarios, results, seconds) else 0
 
 
