@@ -67,7 +67,7 @@ int BluetoothdWatcher::askForOwner() {
         bus_, call.get(),
         [this](sd_bus_message* reply) {
             if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-                if (sd_bus_error_has_name(error, errorName::disconnected) || owner_) return;
+                if (meansBusIsGone(bus_) || owner_) return;
                 link_ = isAccessDenied(error->name) ? BluezLink::accessDenied : BluezLink::noOwner;
                 listener_.bluezChanged();
                 return;
@@ -100,12 +100,12 @@ void BluetoothdWatcher::loadObjects() {
     SdBusMessagePtr call;
     int r = newCall(bus_, busName::bluez, "/", interfaceName::objectManager, "GetManagedObjects", call);
     if (r >= 0) r = callAsync(bus_, call.get(), [this](sd_bus_message* reply) { objectsLoaded(reply); }, objectsCall_);
-    if (r < 0 && !meansBusIsGone(r)) objectsUnknown(failure("cannot ask bluetoothd for its objects", r));
+    if (r < 0 && !meansBusIsGone(bus_)) objectsUnknown(failure("cannot ask bluetoothd for its objects", r));
 }
 
 void BluetoothdWatcher::objectsLoaded(sd_bus_message* reply) {
+    if (meansBluetoothdIsGone(reply)) return;
     if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-        if (meansBluetoothdIsGone(error->name)) return;
         if (isAccessDenied(error->name)) {
             link_ = BluezLink::accessDenied;
             listener_.bluezChanged();

@@ -19,11 +19,14 @@ PlatformError platformErrorFrom(const sd_bus_error& error);
 // advertisement: Cannot allocate memory". Takes errno values of either sign.
 std::string failure(std::string_view what, int errorNumber);
 
-// The bus answered for a bluetoothd that has gone or never was there: no
-// outcome of bluetoothd's; the change of owner follows.
-bool meansBluetoothdIsGone(std::string_view name);
-// Our own connection to the bus is broken; its Disconnected signal follows.
-bool meansBusIsGone(int errorNumber);
+// Our own connection to the bus is ending or has ended: its Disconnected
+// signal follows.
+bool meansBusIsGone(sd_bus* bus);
+// The reply is no answer of bluetoothd's: the bus says nobody owns its name,
+// or our connection is ending (sd-bus then fails every call still waiting).
+// The change of owner, or the Disconnected signal, follows. Any other
+// failure, a call that timed out among them, is bluetoothd's answer.
+bool meansBluetoothdIsGone(sd_bus_message* reply);
 bool isAccessDenied(std::string_view name);
 
 // How we answer calls on our objects.

@@ -98,7 +98,7 @@ void BluezPeripheral::respondToRequest(const AttRequest& request, AttError resul
     auto pending = pendingWrites_.extract(request.replyKey);
     if (pending.empty()) return;
     const int r = answer(pending.mapped().get(), answerFor(result));
-    if (r < 0 && !meansBusIsGone(r)) diagnose_(failure("cannot answer a write", r));
+    if (r < 0 && !meansBusIsGone(bus_.get())) diagnose_(failure("cannot answer a write", r));
 }
 
 // bluetoothd and its adapter
@@ -216,7 +216,7 @@ int BluezPeripheral::askWhetherConnected(const std::string& device, std::functio
         [this, device, answer = std::move(answer)](sd_bus_message* reply) {
             int connected = 0;
             if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-                if (!meansBluetoothdIsGone(error->name))
+                if (!meansBluetoothdIsGone(reply))
                     diagnose_("bluetoothd did not say whether " + device + " is connected: " +
                               platformErrorFrom(*error).description);
                 return;
@@ -262,7 +262,7 @@ void BluezPeripheral::publish(std::vector<Published<Exported>>& published, const
         if (!refusedByAnAdapterGoneMeanwhile(error)) report(error);
     });
     if (r < 0) {
-        if (!meansBusIsGone(r)) reportSoon({failure("cannot register the " + what, r)});
+        if (!meansBusIsGone(bus_.get())) reportSoon({failure("cannot register the " + what, r)});
         return;
     }
     published.push_back(std::move(entry));

@@ -34,12 +34,8 @@ inline constexpr const char* failed = "org.bluez.Error.Failed";
 inline constexpr const char* notSupported = "org.bluez.Error.NotSupported";
 inline constexpr const char* invalidValueLength = "org.bluez.Error.InvalidValueLength";
 inline constexpr const char* accessDenied = "org.freedesktop.DBus.Error.AccessDenied";
-inline constexpr const char* disconnected = "org.freedesktop.DBus.Error.Disconnected";
 inline constexpr const char* serviceUnknown = "org.freedesktop.DBus.Error.ServiceUnknown";
 inline constexpr const char* nameHasNoOwner = "org.freedesktop.DBus.Error.NameHasNoOwner";
-inline constexpr const char* noReply = "org.freedesktop.DBus.Error.NoReply";
-// The start of every error of a bus that failed to start a service on demand.
-inline constexpr const char* spawnFailure = "org.freedesktop.DBus.Error.Spawn.";
 }  // namespace errorName
 
 // The lower-case text form in which BlueZ writes UUIDs.

@@ -35,11 +35,11 @@ int Registration::request(OnOutcome onOutcome) {
 }
 
 void Registration::answered(sd_bus_message* reply) {
-    const sd_bus_error* error = sd_bus_message_get_error(reply);
-    if (error && meansBluetoothdIsGone(error->name)) {
+    if (meansBluetoothdIsGone(reply)) {
         stage_ = Stage::withdrawn;
         return;
     }
+    const sd_bus_error* error = sd_bus_message_get_error(reply);
     const std::optional<PlatformError> outcome =
         error ? std::optional<PlatformError>(platformErrorFrom(*error)) : std::nullopt;
     stage_ = error ? Stage::withdrawn : Stage::registered;
@@ -67,7 +67,7 @@ void Registration::unregister() {
     if (r >= 0) r = sendWithoutReply(bus_, call.get());
     // bluetoothd drops what we registered when our connection ends, so a
     // broken bus needs no word.
-    if (r < 0 && !meansBusIsGone(r)) diagnose_(failure(std::string("cannot withdraw ") + path_, r));
+    if (r < 0 && !meansBusIsGone(bus_)) diagnose_(failure(std::string("cannot withdraw ") + path_, r));
 }
 
 }  // namespace orbilatch::bluetooth::bluez
