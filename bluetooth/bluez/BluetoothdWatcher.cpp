@@ -185,7 +185,7 @@ void BluetoothdWatcher::onPropertiesChanged(sd_bus_message* signal) {
     objects_.changeProperties(path, interface, changed, invalidated);
     const auto after = objects_.device(path);
     if (before && after && before->connected != after->connected)
-        listener_.deviceConnectionChanged(path, after->connected);
+        listener_.deviceConnectionChanged(path, *after);
     chooseAdapterAndReport();
 }
 

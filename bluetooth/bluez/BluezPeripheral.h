@@ -66,7 +66,7 @@ private:
     void bluetoothdLeft() override;
     void adapterReplaced() override;
     bool adapterInUse() const override;
-    void deviceConnectionChanged(const std::string& device, bool connected) override;
+    void deviceConnectionChanged(const std::string& device, const DeviceFacts& facts) override;
     void deviceRemoved(const std::string& device) override;
 
     void writeValue(const Uuid& characteristic, sd_bus_message* call) override;
@@ -76,17 +76,15 @@ private:
     void unsubscribed(const std::string& device, const Uuid& characteristic) override;
     void readyToSend() override;
 
-    std::optional<DeviceFacts> device(const std::string& path) const override;
-    int askWhetherConnected(const std::string& device, std::function<void(bool connected)> answer,
-                            SdBusSlotPtr& slot) override;
     bool announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value) override;
+    int askWhetherConnected(const std::string& device, std::function<void(const DeviceFacts&)> answer,
+                            SdBusSlotPtr& slot) override;
 
     using Report = std::function<void(const std::optional<PlatformError>& error)>;
 
     void connect();
     std::optional<ManagerState> derivedState() const;
     bool bluetoothdReady() const;
-    bool refusedByAnAdapterGoneMeanwhile(const std::optional<PlatformError>& error) const;
     template <typename Exported, typename Export>
     void publish(std::vector<Published<Exported>>& published, const Registration::Manager& manager,
                  std::string_view kind, const std::string& what, Export exportAt, Report report);
@@ -102,6 +100,8 @@ private:
     SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;
     StateReporter reporter_;
+    // Answers to requests made before the latest state update are no outcomes.
+    std::uint64_t stateUpdates_ = 0;
     NotifySubscriptions subscriptions_;
     CentralIdentities identities_;
 

@@ -5,17 +5,13 @@
 #include <chrono>
 #include <deque>
 #include <functional>
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "bluetooth/bluez/BluezObjects.h"
 #include "fakes/PrivateBus.h"
 
 namespace orbilatch::testing {
-
-using bluetooth::bluez::InterfaceProperties;
-using bluetooth::bluez::Properties;
 
 inline SdEventPtr newEventLoop() {
     sd_event* loop = nullptr;
@@ -23,59 +19,19 @@ inline SdEventPtr newEventLoop() {
     return SdEventPtr(loop);
 }
 
-// Runs the loop until done() holds, then runs whatever is due at once. Gives
-// up, failing the test, only when nothing brings it about for a minute.
+// Runs the loop until done() holds, then whatever is due at once. Gives up,
+// failing the test, only when nothing brings it about for a minute.
 inline void runUntil(sd_event* loop, const std::function<bool()>& done) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > giveUp) {
-            ADD_FAILURE() << "waited in vain";
-            return;
-        }
+        if (std::chrono::steady_clock::now() > giveUp) return ADD_FAILURE() << "waited in vain";
         sd_event_run(loop, 100'000);
     }
     while (sd_event_run(loop, 0) > 0) {
     }
 }
 
-// The next value of a message as text: arrays in brackets, dictionary entries
-// as key=value, variants as their content.
-inline std::string valueText(sd_bus_message* message) {
-    char type = 0;
-    const char* contents = nullptr;
-    if (sd_bus_message_peek_type(message, &type, &contents) <= 0) return "";
-    if (type == 'a' || type == 'v' || type == 'r' || type == 'e') {
-        sd_bus_message_enter_container(message, type, contents);
-        std::string text;
-        for (bool first = true; sd_bus_message_at_end(message, false) == 0; first = false)
-            text += (first ? "" : type == 'e' ? "=" : ",") + valueText(message);
-        sd_bus_message_exit_container(message);
-        return type == 'a' ? "[" + text + "]" : text;
-    }
-    union {
-        int flag;
-        std::uint16_t number16;
-        std::uint64_t number;
-        const char* string;
-    } value{};
-    sd_bus_message_read_basic(message, type, &value);
-    if (type == 'b') return value.flag ? "true" : "false";
-    if (type == 's' || type == 'o') return value.string;
-    if (type == 'q') return std::to_string(value.number16);
-    return type == 'h' ? "fd" : std::to_string(value.number);
-}
-
-// A reply as text: "<error name>: <message>", or its values.
-inline std::string replyText(sd_bus_message* reply) {
-    if (const sd_bus_error* error = sd_bus_message_get_error(reply))
-        return std::string(error->name) + ": " + error->message;
-    sd_bus_message_rewind(reply, true);
-    std::string text;
-    while (sd_bus_message_at_end(reply, true) == 0) text += (text.empty() ? "" : " ") + valueText(reply);
-    return text;
-}
-
-// Calls from one connection to another and waits for the answer.
+// Calls from one connection to another and waits for the reply.
 inline SdBusMessagePtr callAndWait(sd_bus* from, sd_event* loop, const std::string& destination,
                                    const std::string& path, const char* interface, const char* member,
                                    const std::function<void(sd_bus_message*)>& append = {}) {
@@ -95,46 +51,61 @@ inline SdBusMessagePtr callAndWait(sd_bus* from, sd_event* loop, const std::stri
     return reply;
 }
 
-// Stands in for bluetoothd: owns org.bluez on a private bus, lists its objects
-// and their properties, signals their changes, and keeps every other call it
-// receives for the test to answer. Its name goes with it.
+// "<error name>: <message>", or nothing for a success.
+inline std::string errorOf(sd_bus_message* reply) {
+    const sd_bus_error* error = sd_bus_message_get_error(reply);
+    return error ? std::string(error->name) + ": " + error->message : "";
+}
+
+// Stands in for bluetoothd on a private bus: owns org.bluez, with one adapter
+// and one device, the watch, whose properties it answers for; keeps every other
+// call it receives for the test to answer, and notes the properties the agent
+// says have changed. Its name goes with it.
 class FakeBluetoothd {
 public:
-    using Objects = std::map<std::string, InterfaceProperties>;
+    static constexpr const char* adapter = "/org/bluez/hci0";
+    static constexpr const char* watch = "/org/bluez/hci0/dev_00_AA_01_01_00_01";
 
-    FakeBluetoothd(const PrivateBus& bus, sd_event* loop, Objects objects)
-        : loop_(loop), bus_(bus.connect(loop)), objects_(std::move(objects)) {
+    // What it lists when the agent asks.
+    int powered = 1;
+    bool advertisingManager = true;
+    int connected = 1;
+    int bonded = 0;
+
+    FakeBluetoothd(const PrivateBus& bus, sd_event* loop) : loop_(loop), bus_(bus.connect(loop)) {
         sd_bus_slot* slot = nullptr;
-        EXPECT_GE(sd_bus_add_filter(bus_.get(), &slot, onCall, this), 0);
+        EXPECT_GE(sd_bus_add_filter(bus_.get(), &slot, onMessage, this), 0);
         filter_.reset(slot);
+        EXPECT_GE(sd_bus_add_match(bus_.get(), nullptr, "type='signal',path_namespace='/org/orbilatch'", nullptr,
+                                   nullptr), 0);
         EXPECT_GE(sd_bus_request_name(bus_.get(), "org.bluez", 0), 0);
     }
-    // Gives the name up before it goes, so that no call is sent to it after.
+    // Gives the name up first, so that no call reaches a connection on its way out.
     ~FakeBluetoothd() { sd_bus_release_name(bus_.get(), "org.bluez"); }
     FakeBluetoothd(const FakeBluetoothd&) = delete;
     FakeBluetoothd& operator=(const FakeBluetoothd&) = delete;
 
     sd_bus* bus() const { return bus_.get(); }
-    // The agent's unique name, once it has called us.
+    // The agent's unique name, once it has called.
     const std::string& agent() const { return agent_; }
 
-    // The calls received since the last look, as "Member(first argument)".
-    std::vector<std::string> newCalls() {
+    // What arrived since the last look: "Member(first argument)" for a call,
+    // "Member(path)" for a signal.
+    std::vector<std::string> newMessages() {
         runUntil(loop_, [] { return true; });
         return std::exchange(seen_, {});
     }
-    std::vector<std::string> awaitCalls() {
+    std::vector<std::string> awaitMessages() {
         runUntil(loop_, [this] { return !seen_.empty(); });
-        return newCalls();
+        return newMessages();
     }
 
     // Answers the oldest call not yet answered, with success or the error.
     void answer(const char* errorName = nullptr, const char* message = "") {
         runUntil(loop_, [this] { return !unanswered_.empty(); });
         if (unanswered_.empty()) return;
-        sd_bus_message* call = unanswered_.front().get();
-        if (errorName) sd_bus_reply_method_errorf(call, errorName, "%s", message);
-        else sd_bus_reply_method_return(call, nullptr);
+        if (errorName) sd_bus_reply_method_errorf(unanswered_.front().get(), errorName, "%s", message);
+        else sd_bus_reply_method_return(unanswered_.front().get(), nullptr);
         unanswered_.pop_front();
     }
 
@@ -142,99 +113,54 @@ public:
                               const std::function<void(sd_bus_message*)>& append = {}) {
         return callAndWait(bus_.get(), loop_, agent_, path, interface, member, append);
     }
-    // The agent has handled everything we sent it before.
-    void settle() { callAgent("/", "org.freedesktop.DBus.Peer", "Ping"); }
+    // The agent has handled everything we sent it before, and said all it had to.
+    void settle() {
+        runUntil(loop_, [this] { return !agent_.empty(); });
+        callAgent("/", "org.freedesktop.DBus.Peer", "Ping");
+    }
 
-    void add(const std::string& path, const InterfaceProperties& interfaces) {
-        for (const auto& [interface, properties] : interfaces) objects_[path][interface] = properties;
-        signal("/", "org.freedesktop.DBus.ObjectManager", "InterfacesAdded", [&](sd_bus_message* m) {
-            sd_bus_message_append(m, "o", path.c_str());
-            appendInterfaces(m, interfaces);
-        });
-    }
-    void remove(const std::string& path, const std::string& interface) {
-        objects_[path].erase(interface);
-        signal("/", "org.freedesktop.DBus.ObjectManager", "InterfacesRemoved",
-               [&](sd_bus_message* m) { sd_bus_message_append(m, "oas", path.c_str(), 1, interface.c_str()); });
-    }
-    void change(const std::string& path, const std::string& interface, const Properties& changed) {
-        for (const auto& [name, value] : changed) objects_[path][interface][name] = value;
-        signal(path, "org.freedesktop.DBus.Properties", "PropertiesChanged", [&](sd_bus_message* m) {
-            sd_bus_message_append(m, "s", interface.c_str());
-            appendProperties(m, changed);
-            sd_bus_message_append(m, "as", 0);
-        });
+    void setPowered(int value) { changed(adapter, "org.bluez.Adapter1", "Powered", powered = value); }
+    void setConnected(int value) { changed(watch, "org.bluez.Device1", "Connected", connected = value); }
+    void changed(const char* path, const char* interface, const char* property, int value) {
+        EXPECT_GE(sd_bus_emit_signal(bus_.get(), path, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                     "sa{sv}as", interface, 1, property, "b", value, 0), 0);
     }
 
 private:
-    void signal(const std::string& path, const char* interface, const char* member,
-                const std::function<void(sd_bus_message*)>& append) {
-        sd_bus_message* made = nullptr;
-        sd_bus_message_new_signal(bus_.get(), &made, path.c_str(), interface, member);
-        const SdBusMessagePtr message(made);
-        append(made);
-        EXPECT_GE(sd_bus_send(bus_.get(), made, nullptr), 0);
-    }
-
-    static void appendProperties(sd_bus_message* m, const Properties& properties) {
-        sd_bus_message_open_container(m, 'a', "{sv}");
-        for (const auto& [name, value] : properties) {
-            sd_bus_message_open_container(m, 'e', "sv");
-            sd_bus_message_append(m, "s", name.c_str());
-            if (const bool* flag = std::get_if<bool>(&value)) sd_bus_message_append(m, "v", "b", int(*flag));
-            if (const auto* text = std::get_if<std::string>(&value)) sd_bus_message_append(m, "v", "s", text->c_str());
-            if (const auto* texts = std::get_if<std::vector<std::string>>(&value)) {
-                std::vector<char*> list;
-                for (const std::string& item : *texts) list.push_back(const_cast<char*>(item.c_str()));
-                list.push_back(nullptr);
-                sd_bus_message_open_container(m, 'v', "as");
-                sd_bus_message_append_strv(m, list.data());
-                sd_bus_message_close_container(m);
-            }
-            sd_bus_message_close_container(m);
-        }
-        sd_bus_message_close_container(m);
-    }
-    static void appendInterfaces(sd_bus_message* m, const InterfaceProperties& interfaces) {
-        sd_bus_message_open_container(m, 'a', "{sa{sv}}");
-        for (const auto& [interface, properties] : interfaces) {
-            sd_bus_message_open_container(m, 'e', "sa{sv}");
-            sd_bus_message_append(m, "s", interface.c_str());
-            appendProperties(m, properties);
-            sd_bus_message_close_container(m);
-        }
-        sd_bus_message_close_container(m);
-    }
-
-    // Answers for the objects; keeps other calls.
-    static int onCall(sd_bus_message* call, void* userdata, sd_bus_error*) {
+    static int onMessage(sd_bus_message* message, void* userdata, sd_bus_error*) {
         auto& fake = *static_cast<FakeBluetoothd*>(userdata);
-        if (sd_bus_message_is_method_call(call, nullptr, nullptr) <= 0) return 0;
-        fake.agent_ = sd_bus_message_get_sender(call);
-        if (sd_bus_message_is_method_call(call, "org.freedesktop.DBus.ObjectManager", "GetManagedObjects") > 0) {
-            return fake.reply(call, [&](sd_bus_message* m) {
-                sd_bus_message_open_container(m, 'a', "{oa{sa{sv}}}");
-                for (const auto& [path, interfaces] : fake.objects_) {
-                    sd_bus_message_open_container(m, 'e', "oa{sa{sv}}");
-                    sd_bus_message_append(m, "o", path.c_str());
-                    appendInterfaces(m, interfaces);
-                    sd_bus_message_close_container(m);
-                }
-                sd_bus_message_close_container(m);
+        const std::string member = sd_bus_message_get_member(message) ? sd_bus_message_get_member(message) : "";
+        if (sd_bus_message_is_signal(message, nullptr, nullptr) > 0) {
+            const std::string path = sd_bus_message_get_path(message);
+            if (path.starts_with("/org/orbilatch")) fake.seen_.push_back(member + "(" + path + ")");
+            return 0;
+        }
+        if (sd_bus_message_is_method_call(message, nullptr, nullptr) <= 0) return 0;
+        fake.agent_ = sd_bus_message_get_sender(message);
+        if (member == "GetManagedObjects") return fake.reply(message, [&](sd_bus_message* m) { fake.appendObjects(m); });
+        if (member == "GetAll")
+            return fake.reply(message, [&](sd_bus_message* m) {
+                sd_bus_message_append(m, "a{sv}", 2, "Connected", "b", fake.connected, "Bonded", "b", fake.bonded);
             });
-        }
-        if (sd_bus_message_is_method_call(call, "org.freedesktop.DBus.Properties", "GetAll") > 0) {
-            const char* interface = nullptr;
-            sd_bus_message_read(call, "s", &interface);
-            const Properties& properties = fake.objects_[sd_bus_message_get_path(call)][interface];
-            return fake.reply(call, [&](sd_bus_message* m) { appendProperties(m, properties); });
-        }
         const char* argument = nullptr;
-        sd_bus_message_read_basic(call, SD_BUS_TYPE_OBJECT_PATH, &argument);
-        fake.seen_.push_back(std::string(sd_bus_message_get_member(call)) + "(" + (argument ? argument : "") + ")");
-        fake.unanswered_.emplace_back(sd_bus_message_ref(call));
+        sd_bus_message_read_basic(message, SD_BUS_TYPE_OBJECT_PATH, &argument);
+        fake.seen_.push_back(member + "(" + (argument ? argument : "") + ")");
+        fake.unanswered_.emplace_back(sd_bus_message_ref(message));
         return 1;
     }
+
+    void appendObjects(sd_bus_message* m) const {
+        sd_bus_message_open_container(m, 'a', "{oa{sa{sv}}}");
+        sd_bus_message_append(m, "{oa{sa{sv}}}", adapter, advertisingManager ? 3 : 2, "org.bluez.Adapter1", 3,
+                              "Address", "s", "00:AA:01:00:00:00", "Powered", "b", powered, "Roles", "as", 2,
+                              "central", "peripheral", "org.bluez.GattManager1", 0,
+                              "org.bluez.LEAdvertisingManager1", 0);
+        sd_bus_message_append(m, "{oa{sa{sv}}}", watch, 1, "org.bluez.Device1", 5, "Adapter", "o", adapter,
+                              "Address", "s", "00:AA:01:01:00:01", "AddressType", "s", "public", "Connected", "b",
+                              connected, "Bonded", "b", bonded);
+        sd_bus_message_close_container(m);
+    }
+
     int reply(sd_bus_message* call, const std::function<void(sd_bus_message*)>& append) {
         sd_bus_message* made = nullptr;
         sd_bus_message_new_method_return(call, &made);
@@ -246,7 +172,6 @@ private:
 
     sd_event* loop_;
     SdBusPtr bus_;
-    Objects objects_;
     SdBusSlotPtr filter_;
     std::string agent_;
     std::vector<std::string> seen_;

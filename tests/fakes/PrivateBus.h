@@ -2,43 +2,28 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "system/SdPointers.h"
 
-extern char** environ;
-
 namespace orbilatch::testing {
 
-// A dbus-daemon of the test's own, with the permissive policy of a session
-// bus, so that names have owners and strangers can call anyone.
+// A dbus-daemon of the test's own, with a session bus's policy: names have
+// owners, and anyone may call anyone.
 class PrivateBus {
 public:
-    PrivateBus() {
-        int out[2];
-        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        char* argv[] = {const_cast<char*>("dbus-daemon"), const_cast<char*>("--session"),
-                        const_cast<char*>("--print-address"), const_cast<char*>("--nofork"), nullptr};
-        EXPECT_EQ(posix_spawnp(&pid_, argv[0], &actions, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        FILE* printed = ::fdopen(out[0], "r");
-        char line[512] = "";
-        EXPECT_NE(std::fgets(line, sizeof line, printed), nullptr) << "dbus-daemon printed no address";
-        std::fclose(printed);
-        address_ = line;
-        if (!address_.empty()) address_.pop_back();
+    PrivateBus() : printed_(::popen("exec dbus-daemon --session --nofork --print-address=1 --print-pid=1 2>/dev/null", "r")) {
+        char address[512] = "";
+        char pid[32] = "";
+        EXPECT_TRUE(printed_ && std::fgets(address, sizeof address, printed_) && std::fgets(pid, sizeof pid, printed_))
+            << "dbus-daemon did not start";
+        address_.assign(address, std::strcspn(address, "\n"));
+        pid_ = std::atoi(pid);
     }
     ~PrivateBus() { stop(); }
     PrivateBus(const PrivateBus&) = delete;
@@ -48,10 +33,10 @@ public:
 
     // Every connection to it ends.
     void stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        if (printed_) ::pclose(printed_);
         pid_ = 0;
+        printed_ = nullptr;
     }
 
     // A new client connection, served by the loop.
@@ -67,8 +52,9 @@ public:
     }
 
 private:
-    pid_t pid_ = 0;
+    FILE* printed_;
     std::string address_;
+    pid_t pid_ = 0;
 };
 
 }  // namespace orbilatch::testing

@@ -16,7 +16,7 @@ protected:
     SdEventPtr loop = testing::newEventLoop();
     testing::PrivateBus bus;
     SdBusPtr ours = bus.connect(loop.get());
-    std::optional<testing::FakeBluetoothd> bluez{std::in_place, bus, loop.get(), testing::FakeBluetoothd::Objects{}};
+    std::optional<testing::FakeBluetoothd> bluez{std::in_place, bus, loop.get()};
     std::vector<std::string> outcomes;
     Registration registration{ours.get(), Registration::advertisingManager, "/org/bluez/hci0", "/adv0",
                               [this](std::string_view message) { outcomes.push_back("diagnostic " + std::string(message)); }};
@@ -31,25 +31,25 @@ protected:
 
 TEST_F(RegistrationTest, AnAnswerAfterTheWithdrawalIsStillReportedAndThenUndone) {
     request();
-    EXPECT_THAT(bluez->awaitCalls(), ElementsAre("RegisterAdvertisement(/adv0)"));
+    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterAdvertisement(/adv0)"));
     registration.withdraw();
     bluez->settle();
-    EXPECT_THAT(bluez->newCalls(), IsEmpty());
+    EXPECT_THAT(bluez->newMessages(), IsEmpty());
     EXPECT_FALSE(registration.settled());
 
     bluez->answer();
     settle();
     EXPECT_THAT(outcomes, ElementsAre("registered"));
-    EXPECT_THAT(bluez->awaitCalls(), ElementsAre("UnregisterAdvertisement(/adv0)"));
+    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("UnregisterAdvertisement(/adv0)"));
 }
 
 TEST_F(RegistrationTest, AWithdrawalOfWhatIsRegisteredGoesOutAtOnce) {
     request();
     bluez->answer();
     testing::runUntil(loop.get(), [this] { return registration.registered(); });
-    bluez->newCalls();
+    bluez->newMessages();
     registration.withdraw();
-    EXPECT_THAT(bluez->awaitCalls(), ElementsAre("UnregisterAdvertisement(/adv0)"));
+    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("UnregisterAdvertisement(/adv0)"));
     EXPECT_TRUE(registration.settled());
 }
 
@@ -67,9 +67,9 @@ TEST_F(RegistrationTest, WhatIsAnOutcome) {
     bluez.reset();
     request();
     settle();
-    bluez.emplace(bus, loop.get(), testing::FakeBluetoothd::Objects{});
+    bluez.emplace(bus, loop.get());
     request();
-    bluez->awaitCalls();
+    bluez->awaitMessages();
     bus.stop();
     settle();
     EXPECT_THAT(outcomes, ElementsAre("error Maximum advertisements reached", "error Method call timed out"));
