@@ -254,7 +254,7 @@ void BluezPeripheral::publish(std::vector<Published<Exported>>& published, const
     // advertisement"): the state update stands for it, and the next poweredOn
     // asks again.
     r = entry.registration->request([this, report, asked = stateUpdates_](const std::optional<PlatformError>& error) {
-        if (stateUpdates_ == asked && bluetoothdReady()) report(error);
+        if (stateUpdates_ == asked) report(error);
     });
     if (r < 0) {
         if (!meansBusIsGone(bus_.get())) reportSoon({failure("cannot register the " + what, r)});

@@ -32,7 +32,7 @@ const std::vector<std::uint8_t> frame{'O', 'L', '2', '|', 'A', '|', '7', '|', 'E
 // The agent's backend on a dbus-daemon of the test's own (its system bus, as
 // far as the backend knows), with a stand-in bluetoothd, heard through its
 // delegate: "state N", "added", "advertising" (with ": error" when refused),
-// "subscribed D", "unsubscribed D", "write V", "ready".
+// "subscribed D", "unsubscribed D", "write V from D", "ready".
 class BluezPeripheralTest : public ::testing::Test, private PeripheralManagerDelegate {
 protected:
     BluezPeripheralTest() { ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1); }
@@ -109,7 +109,8 @@ private:
     }
     void didReceiveWriteRequests(PeripheralManager& manager, const std::vector<AttRequest>& requests) override {
         for (const AttRequest& request : requests) {
-            heard.push_back("write " + std::string(request.value->begin(), request.value->end()));
+            heard.push_back("write " + std::string(request.value->begin(), request.value->end()) + " from " +
+                            request.central.deviceKey);
             manager.respondToRequest(request, writeResult);
         }
     }
@@ -181,7 +182,7 @@ TEST_F(BluezPeripheralTest, AnswersBluetoothdsWritesByTheTableAndNobodyElses) {
         writeResult = result;
         EXPECT_EQ(testing::errorOf(bluez->callAgent(commandPath, "org.bluez.GattCharacteristic1", "WriteValue", write).get()),
                   expected);
-        EXPECT_THAT(std::exchange(heard, {}), ElementsAre("write OL2|C|1|N"));
+        EXPECT_THAT(std::exchange(heard, {}), ElementsAre(std::string("write OL2|C|1|N from ") + FakeBluetoothd::watch));
     }
 }
 
@@ -259,6 +260,8 @@ TEST_F(BluezPeripheralTest, FollowsBluetoothdComingAndGoing) {
 }
 
 TEST_F(BluezPeripheralTest, FollowsTheAdapterAndTheWatchInBluetoothdsSignals) {
+    const std::string subscribed = std::string("subscribed ") + FakeBluetoothd::watch;
+    const std::string unsubscribed = std::string("un") + subscribed;
     bluez->advertisingManager = false;
     bluez->bonded = 1;
     start();
@@ -267,18 +270,25 @@ TEST_F(BluezPeripheralTest, FollowsTheAdapterAndTheWatchInBluetoothdsSignals) {
                                  "oa{sa{sv}}", FakeBluetoothd::adapter, 1, "org.bluez.LEAdvertisingManager1", 0), 0);
     EXPECT_THAT(hear(1), ElementsAre("state 5"));
     publish();
-    FileDescriptor socket = subscribe();
+    // The bonded watch switches notifications off: it is not back with its next link.
+    subscribe().reset();
+    EXPECT_THAT(hear(1), ElementsAre(unsubscribed));
+    EXPECT_THAT(settle(), IsEmpty());
     bluez->setConnected(0);
-    EXPECT_THAT(hear(1), ElementsAre(std::string("unsubscribed ") + FakeBluetoothd::watch));
-    // A bonded watch comes back subscribed, without a socket on newer bluetoothd.
-    socket.reset();
     bluez->setConnected(1);
-    EXPECT_THAT(hear(1), ElementsAre(std::string("subscribed ") + FakeBluetoothd::watch));
+    EXPECT_THAT(settle(), IsEmpty());
+    // Its link drops while it is subscribed: it is back with its link, without
+    // a socket on newer bluetoothd.
+    subscribe().reset();
+    bluez->setConnected(0);
+    EXPECT_THAT(hear(1), ElementsAre(unsubscribed));
+    bluez->setConnected(1);
+    EXPECT_THAT(hear(1), ElementsAre(subscribed));
     EXPECT_TRUE(notify());
     EXPECT_THAT(bluez->awaitMessages(), ElementsAre("PropertiesChanged(" + acknowledgementPath + ")"));
     EXPECT_GE(sd_bus_emit_signal(bluez->bus(), "/", "org.freedesktop.DBus.ObjectManager", "InterfacesRemoved", "oas",
                                  FakeBluetoothd::watch, 1, "org.bluez.Device1"), 0);
-    EXPECT_THAT(hear(1), ElementsAre(std::string("unsubscribed ") + FakeBluetoothd::watch));
+    EXPECT_THAT(hear(1), ElementsAre(unsubscribed));
     bluez->setPowered(0);
     EXPECT_THAT(hear(1), ElementsAre("state 4"));
 }
@@ -290,17 +300,19 @@ TEST_F(BluezPeripheralTest, IgnoresSignalsFromStrangers) {
     publish();
     const FileDescriptor socket = subscribe();
     const SdBusPtr stranger = bus.connect(loop.handle());
-    EXPECT_GE(sd_bus_emit_signal(stranger.get(), FakeBluetoothd::adapter, "org.freedesktop.DBus.Properties",
-                                 "PropertiesChanged", "sa{sv}as", "org.bluez.Adapter1", 1, "Powered", "b", 0, 0), 0);
     const char* owner = nullptr;
     sd_bus_get_unique_name(bluez->bus(), &owner);
-    sd_bus_message* spoof = nullptr;
-    sd_bus_message_new_signal(stranger.get(), &spoof, "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                              "NameOwnerChanged");
-    const SdBusMessagePtr ownerLost(spoof);
-    sd_bus_message_set_destination(spoof, bluez->agent().c_str());
-    sd_bus_message_append(spoof, "sss", "org.bluez", owner, "");
-    EXPECT_GE(sd_bus_send(stranger.get(), spoof, nullptr), 0);
+    const auto sendToTheAgent = [&](const char* path, const char* interface, const char* member, auto... values) {
+        sd_bus_message* made = nullptr;
+        sd_bus_message_new_signal(stranger.get(), &made, path, interface, member);
+        const SdBusMessagePtr spoof(made);
+        sd_bus_message_set_destination(made, bluez->agent().c_str());
+        sd_bus_message_append(made, values...);
+        EXPECT_GE(sd_bus_send(stranger.get(), made, nullptr), 0);
+    };
+    sendToTheAgent(FakeBluetoothd::adapter, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
+                   "org.bluez.Adapter1", 1, "Powered", "b", 0, 0);
+    sendToTheAgent("/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged", "sss", "org.bluez", owner, "");
     testing::callAndWait(stranger.get(), loop.handle(), bluez->agent(), "/", "org.freedesktop.DBus.Peer", "Ping");
     EXPECT_THAT(std::exchange(heard, {}), IsEmpty());
     EXPECT_EQ(peripheral->state(), ManagerState::poweredOn);
