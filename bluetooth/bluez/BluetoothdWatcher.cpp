@@ -104,7 +104,7 @@ void BluetoothdWatcher::loadObjects() {
 }
 
 void BluetoothdWatcher::objectsLoaded(sd_bus_message* reply) {
-    if (meansBluetoothdIsGone(reply)) return;
+    if (meansBusIsGone(reply)) return;
     if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
         if (isAccessDenied(error->name)) {
             link_ = BluezLink::accessDenied;

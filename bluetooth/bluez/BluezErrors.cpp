@@ -43,11 +43,7 @@ std::string failure(std::string_view what, int errorNumber) {
 
 bool meansBusIsGone(sd_bus* bus) { return sd_bus_is_open(bus) <= 0; }
 
-bool meansBluetoothdIsGone(sd_bus_message* reply) {
-    const sd_bus_error* error = sd_bus_message_get_error(reply);
-    return error && (meansBusIsGone(sd_bus_message_get_bus(reply)) ||
-                     sd_bus_error_has_names(error, errorName::serviceUnknown, errorName::nameHasNoOwner));
-}
+bool meansBusIsGone(sd_bus_message* reply) { return meansBusIsGone(sd_bus_message_get_bus(reply)); }
 
 bool isAccessDenied(std::string_view name) { return name == errorName::accessDenied; }
 

@@ -19,14 +19,14 @@ PlatformError platformErrorFrom(const sd_bus_error& error);
 // advertisement: Cannot allocate memory". Takes errno values of either sign.
 std::string failure(std::string_view what, int errorNumber);
 
-// Our own connection to the bus is ending or has ended: its Disconnected
-// signal follows.
+// Our own connection to the bus is ending or has ended, and whatever we
+// registered with it: its Disconnected signal follows. A reply then is
+// sd-bus's own ("Connection terminated"), not bluetoothd's answer; any other
+// reply is, a call that timed out among them. bluetoothd itself is gone only
+// once its name has lost its owner, which the bus says before it fails the
+// calls that were waiting for it.
 bool meansBusIsGone(sd_bus* bus);
-// The reply is no answer of bluetoothd's: the bus says nobody owns its name,
-// or our connection is ending (sd-bus then fails every call still waiting).
-// The change of owner, or the Disconnected signal, follows. Any other
-// failure, a call that timed out among them, is bluetoothd's answer.
-bool meansBluetoothdIsGone(sd_bus_message* reply);
+bool meansBusIsGone(sd_bus_message* reply);
 bool isAccessDenied(std::string_view name);
 
 // How we answer calls on our objects.

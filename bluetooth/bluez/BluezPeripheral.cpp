@@ -20,8 +20,9 @@ void withdrawAll(std::vector<Published>& published) {
 
 }  // namespace
 
-BluezPeripheral::BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose)
-    : loop_(loop), delegate_(delegate), diagnose_(std::move(diagnose)),
+BluezPeripheral::BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose,
+                                 std::chrono::microseconds registrationTimeout)
+    : loop_(loop), delegate_(delegate), diagnose_(std::move(diagnose)), registrationTimeout_(registrationTimeout),
       subscriptions_(loop.handle(), loop, *this, *this, diagnose_) {
     // Nothing is said before the loop runs, not even why the bus is out of reach.
     loop_.post([this] { connect(); });
@@ -207,7 +208,7 @@ int BluezPeripheral::askWhetherConnected(const std::string& device, std::functio
         [this, device, answer = std::move(answer)](sd_bus_message* reply) {
             Properties properties;
             if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-                if (!meansBluetoothdIsGone(reply))
+                if (!meansBusIsGone(reply))
                     diagnose_("bluetoothd did not say whether " + device + " is connected: " +
                               platformErrorFrom(*error).description);
                 return;
@@ -265,7 +266,8 @@ void BluezPeripheral::publish(std::vector<Published<Exported>>& published, const
 
 std::unique_ptr<Registration> BluezPeripheral::newRegistration(const Registration::Manager& manager,
                                                                const std::string& path) {
-    return std::make_unique<Registration>(bus_.get(), manager, *watcher_->adapter(), path, diagnose_);
+    return std::make_unique<Registration>(bus_.get(), manager, *watcher_->adapter(), path, registrationTimeout_,
+                                          diagnose_);
 }
 
 std::string BluezPeripheral::newObjectPath(std::string_view kind) {

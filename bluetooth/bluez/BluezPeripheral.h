@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -37,7 +38,10 @@ public:
     // For a human: what failed and why.
     using Diagnose = std::function<void(std::string_view message)>;
 
-    BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose);
+    // bluetoothd reads our objects before it answers a registration: an
+    // answer may take a while, and none at all within the timeout is a refusal.
+    BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose,
+                    std::chrono::microseconds registrationTimeout = std::chrono::seconds(25));
     BluezPeripheral(const BluezPeripheral&) = delete;
     BluezPeripheral& operator=(const BluezPeripheral&) = delete;
     ~BluezPeripheral() override;
@@ -97,6 +101,7 @@ private:
     EventLoop& loop_;
     PeripheralManagerDelegate& delegate_;
     Diagnose diagnose_;
+    std::chrono::microseconds registrationTimeout_;
     SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;
     StateReporter reporter_;

@@ -34,8 +34,6 @@ inline constexpr const char* failed = "org.bluez.Error.Failed";
 inline constexpr const char* notSupported = "org.bluez.Error.NotSupported";
 inline constexpr const char* invalidValueLength = "org.bluez.Error.InvalidValueLength";
 inline constexpr const char* accessDenied = "org.freedesktop.DBus.Error.AccessDenied";
-inline constexpr const char* serviceUnknown = "org.freedesktop.DBus.Error.ServiceUnknown";
-inline constexpr const char* nameHasNoOwner = "org.freedesktop.DBus.Error.NameHasNoOwner";
 }  // namespace errorName
 
 // The lower-case text form in which BlueZ writes UUIDs.

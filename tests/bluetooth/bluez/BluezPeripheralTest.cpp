@@ -13,6 +13,7 @@
 namespace orbilatch::bluetooth::bluez {
 namespace {
 
+using namespace std::string_literals;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testing::FakeBluetoothd;
@@ -23,32 +24,36 @@ const MutableCharacteristic command{*Uuid::parse("5E2A03F1-6C4D-4B8F-9F4E-2E7A7C
 const MutableCharacteristic acknowledgement{*Uuid::parse("5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003"),
                                            CharacteristicProperty::notify};
 const MutableService service{serviceUuid, true, {command, acknowledgement}};
-const std::string application = "/org/orbilatch/agent/app0";
-const std::string commandPath = application + "/service0/char0";
-const std::string acknowledgementPath = application + "/service0/char1";
-const std::string advertisement = "/org/orbilatch/agent/advertisement1";
+const AdvertisementData advertised{{serviceUuid}, "OrbiLatch"};
+const std::string servicePath = "/org/orbilatch/agent/app0/service0";
+const std::string commandPath = servicePath + "/char0";
+const std::string acknowledgementPath = servicePath + "/char1";
+const std::string characteristicInterface = "org.bluez.GattCharacteristic1";
+const std::string subscribed = "subscribed "s + FakeBluetoothd::watch;
+const std::string unsubscribed = "un" + subscribed;
 const std::vector<std::uint8_t> frame{'O', 'L', '2', '|', 'A', '|', '7', '|', 'E'};
 
-// The agent's backend on a dbus-daemon of the test's own (its system bus, as
-// far as the backend knows), with a stand-in bluetoothd, heard through its
-// delegate: "state N", "added", "advertising" (with ": error" when refused),
-// "subscribed D", "unsubscribed D", "write V from D", "ready".
+// The backend on a dbus-daemon of the test's own (the system bus, as far as it
+// knows) with a stand-in bluetoothd, heard through its delegate: "state N",
+// "added", "advertising" (": reason" when refused), "subscribed D",
+// "unsubscribed D", "write V from D", "ready".
 class BluezPeripheralTest : public ::testing::Test, private PeripheralManagerDelegate {
 protected:
     BluezPeripheralTest() { ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1); }
     ~BluezPeripheralTest() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
 
-    void start() {
+    void start(std::chrono::microseconds registrationTimeout = std::chrono::seconds(25)) {
         PeripheralManagerDelegate& delegate = *this;
         peripheral = std::make_unique<BluezPeripheral>(
-            loop, delegate, [this](std::string_view message) { heard.push_back("diagnostic " + std::string(message)); });
+            loop, delegate, [this](std::string_view message) { heard.push_back("diagnostic " + std::string(message)); },
+            registrationTimeout);
     }
     // What the delegate heard, once it has heard that much.
     Strings hear(std::size_t count) {
         testing::runUntil(loop.handle(), [&] { return heard.size() >= count; });
         return std::exchange(heard, {});
     }
-    // Nothing more is heard once bluetoothd's messages so far have been handled.
+    // Once the agent has handled what bluetoothd sent it.
     Strings settle() {
         bluez->settle();
         return std::exchange(heard, {});
@@ -60,26 +65,33 @@ protected:
     void publish() {
         peripheral->addService(service);
         bluez->answer();
-        peripheral->startAdvertising({{serviceUuid}, "OrbiLatch"});
+        peripheral->startAdvertising(advertised);
         bluez->answer();
         EXPECT_THAT(hear(2), ElementsAre("added", "advertising"));
         bluez->newMessages();
     }
-    // bluetoothd hands the watch's subscription over; its end of the socket.
+    // bluetoothd hands the watch's subscription over: its end of the socket.
     FileDescriptor subscribe() {
-        SdBusMessagePtr reply = bluez->callAgent(acknowledgementPath, "org.bluez.GattCharacteristic1", "AcquireNotify",
-                                                 [](sd_bus_message* m) {
-                                                     sd_bus_message_append(m, "a{sv}", 2, "device", "o",
-                                                                           FakeBluetoothd::watch, "mtu", "q", 517);
-                                                 });
+        const SdBusMessagePtr reply = bluez->callAgent(acknowledgementPath, characteristicInterface.c_str(),
+                                                       "AcquireNotify", [](sd_bus_message* m) {
+                                                           sd_bus_message_append(m, "a{sv}", 2, "device", "o",
+                                                                                 FakeBluetoothd::watch, "mtu", "q", 517);
+                                                       });
         int fd = -1;
         std::uint16_t mtu = 0;
-        EXPECT_GE(sd_bus_message_read(reply.get(), "hq", &fd, &mtu), 0) << testing::errorOf(reply.get());
+        EXPECT_GE(sd_bus_message_read(reply.get(), "hq", &fd, &mtu), 0) << testing::errorOf(reply);
         EXPECT_EQ(mtu, 517);
-        EXPECT_THAT(hear(1), ElementsAre(std::string("subscribed ") + FakeBluetoothd::watch));
+        EXPECT_THAT(hear(1), ElementsAre(subscribed));
         return FileDescriptor(::dup(fd));
     }
     bool notify() { return peripheral->updateValue(frame, acknowledgement, {&watch, 1}); }
+    SdBusMessagePtr write(sd_bus* from) {
+        return testing::callAndWait(from, loop.handle(), bluez->agent(), commandPath, characteristicInterface.c_str(),
+                                    "WriteValue", [](sd_bus_message* m) {
+                                        sd_bus_message_append_array(m, 'y', "OL2|C|1|N", 9);
+                                        sd_bus_message_append(m, "a{sv}", 1, "device", "o", FakeBluetoothd::watch);
+                                    });
+    }
 
     EventLoop loop;
     testing::PrivateBus bus;
@@ -117,45 +129,93 @@ private:
     void isReadyToUpdateSubscribers(PeripheralManager&) override { heard.push_back("ready"); }
 };
 
-std::map<std::string, InterfaceProperties> managedObjects(sd_bus_message* reply) {
-    std::map<std::string, InterfaceProperties> objects;
-    EXPECT_GE(readManagedObjects(reply, objects), 0) << testing::errorOf(reply);
-    return objects;
-}
-
 TEST_F(BluezPeripheralTest, PublishesTheServiceAndTheAdvertisementAsBluetoothdReadsThem) {
-    using namespace std::string_literals;
-    const std::string servicePath = application + "/service0";
-    const std::string characteristic = "org.bluez.GattCharacteristic1";
     poweredOn();
     peripheral->addService(service);
-    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterApplication(" + application + ")"));
-    const auto objects = managedObjects(
-        bluez->callAgent(application, "org.freedesktop.DBus.ObjectManager", "GetManagedObjects").get());
+    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterApplication(/org/orbilatch/agent/app0)"));
+    std::map<std::string, InterfaceProperties> objects;
+    readManagedObjects(
+        bluez->callAgent("/org/orbilatch/agent/app0", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects").get(),
+        objects);
     EXPECT_THAT(objects, ElementsAre(::testing::Key(servicePath), ::testing::Key(commandPath),
                                      ::testing::Key(acknowledgementPath)));
-    EXPECT_EQ(objects.at(servicePath).at("org.bluez.GattService1"),
+    EXPECT_EQ(objects[servicePath]["org.bluez.GattService1"],
               (Properties{{"UUID", "5e2a03f1-6c4d-4b8f-9f4e-2e7a7c9a0001"s}, {"Primary", true}}));
-    EXPECT_EQ(objects.at(commandPath).at(characteristic),
+    EXPECT_EQ(objects[commandPath][characteristicInterface],
               (Properties{{"UUID", "5e2a03f1-6c4d-4b8f-9f4e-2e7a7c9a0002"s}, {"Service", servicePath},
                           {"Flags", Strings{"write"}}}));
-    EXPECT_EQ(objects.at(acknowledgementPath).at(characteristic),
+    EXPECT_EQ(objects[acknowledgementPath][characteristicInterface],
               (Properties{{"UUID", "5e2a03f1-6c4d-4b8f-9f4e-2e7a7c9a0003"s}, {"Service", servicePath},
                           {"Flags", Strings{"notify"}}, {"NotifyAcquired", false}}));
     bluez->answer();
     EXPECT_THAT(hear(1), ElementsAre("added"));
 
-    peripheral->startAdvertising({{serviceUuid}, "OrbiLatch"});
-    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterAdvertisement(" + advertisement + ")"));
-    Properties advertised;
-    const SdBusMessagePtr reply =
-        bluez->callAgent(advertisement, "org.freedesktop.DBus.Properties", "GetAll",
-                         [](sd_bus_message* m) { sd_bus_message_append(m, "s", "org.bluez.LEAdvertisement1"); });
-    EXPECT_GE(readProperties(reply.get(), advertised), 0);
-    EXPECT_EQ(advertised, (Properties{{"Type", "peripheral"s}, {"ServiceUUIDs", Strings{"5e2a03f1-6c4d-4b8f-9f4e-2e7a7c9a0001"}},
-                                      {"LocalName", "OrbiLatch"s}, {"Discoverable", true}}));
+    peripheral->startAdvertising(advertised);
+    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterAdvertisement(/org/orbilatch/agent/advertisement1)"));
+    Properties advertisement;
+    readProperties(bluez->callAgent("/org/orbilatch/agent/advertisement1", "org.freedesktop.DBus.Properties", "GetAll",
+                                    [](sd_bus_message* m) { sd_bus_message_append(m, "s", "org.bluez.LEAdvertisement1"); })
+                       .get(),
+                   advertisement);
+    EXPECT_EQ(advertisement, (Properties{{"Type", "peripheral"s},
+                                         {"ServiceUUIDs", Strings{"5e2a03f1-6c4d-4b8f-9f4e-2e7a7c9a0001"}},
+                                         {"LocalName", "OrbiLatch"s},
+                                         {"Discoverable", true}}));
     bluez->answer("org.bluez.Error.NotPermitted", "Maximum advertisements reached");
     EXPECT_THAT(hear(1), ElementsAre("advertising: Maximum advertisements reached"));
+}
+
+// A withdrawal goes out at once, or once bluetoothd has answered (that answer
+// is still the outcome); an advertisement bluetoothd released itself is not
+// withdrawn again.
+TEST_F(BluezPeripheralTest, WithdrawsWhatBluetoothdHasRegistered) {
+    const std::string advertisement = "/org/orbilatch/agent/advertisement";
+    poweredOn();
+    peripheral->startAdvertising(advertised);
+    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterAdvertisement(" + advertisement + "0)"));
+    peripheral->stopAdvertising();
+    bluez->settle();
+    EXPECT_THAT(bluez->newMessages(), IsEmpty());
+    bluez->answer();
+    EXPECT_THAT(hear(1), ElementsAre("advertising"));
+    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("UnregisterAdvertisement(" + advertisement + "0)"));
+
+    for (const bool released : {false, true}) {
+        peripheral->startAdvertising(advertised);
+        bluez->answer();
+        EXPECT_THAT(hear(1), ElementsAre("advertising"));
+        const std::string path = advertisement + (released ? "2" : "1");
+        if (released) bluez->callAgent(path, "org.bluez.LEAdvertisement1", "Release");
+        bluez->newMessages();
+        peripheral->stopAdvertising();
+        bluez->settle();
+        EXPECT_THAT(bluez->newMessages(), released ? Strings{} : Strings{"UnregisterAdvertisement(" + path + ")"});
+    }
+}
+
+TEST_F(BluezPeripheralTest, ARequestBluetoothdNeverAnswersIsRefusedInTheBussWords) {
+    start(std::chrono::milliseconds(1));
+    EXPECT_THAT(hear(1), ElementsAre("state 5"));
+    peripheral->addService(service);
+    EXPECT_THAT(hear(1), ElementsAre("added: Method call timed out"));
+}
+
+// An answer that comes after the adapter left poweredOn is no outcome, nor is
+// a request still waiting when our bus goes: the state update stands for it.
+TEST_F(BluezPeripheralTest, AnAnswerAfterAStateUpdateIsNoOutcome) {
+    poweredOn();
+    peripheral->startAdvertising(advertised);
+    bluez->setPowered(0);
+    EXPECT_THAT(hear(1), ElementsAre("state 4"));
+    bluez->setPowered(1);
+    EXPECT_THAT(hear(1), ElementsAre("state 5"));
+    bluez->answer("org.bluez.Error.Failed", "Failed to register advertisement");
+    EXPECT_THAT(settle(), IsEmpty());
+
+    peripheral->startAdvertising(advertised);
+    bluez->awaitMessages();
+    bus.stop();
+    EXPECT_THAT(hear(1), ElementsAre("state 2"));
 }
 
 // Only the owner of org.bluez may call the agent; bluetoothd's writes are
@@ -163,13 +223,8 @@ TEST_F(BluezPeripheralTest, PublishesTheServiceAndTheAdvertisementAsBluetoothdRe
 TEST_F(BluezPeripheralTest, AnswersBluetoothdsWritesByTheTableAndNobodyElses) {
     poweredOn();
     publish();
-    const auto write = [](sd_bus_message* m) {
-        sd_bus_message_append_array(m, 'y', "OL2|C|1|N", 9);
-        sd_bus_message_append(m, "a{sv}", 1, "device", "o", FakeBluetoothd::watch);
-    };
     const SdBusPtr stranger = bus.connect(loop.handle());
-    EXPECT_EQ(testing::errorOf(testing::callAndWait(stranger.get(), loop.handle(), bluez->agent(), commandPath,
-                                                    "org.bluez.GattCharacteristic1", "WriteValue", write).get()),
+    EXPECT_EQ(testing::errorOf(write(stranger.get())),
               "org.freedesktop.DBus.Error.AccessDenied: Only bluetoothd may call this agent");
     const std::pair<AttError, std::string> answers[] = {
         {AttError::success, ""},
@@ -180,33 +235,9 @@ TEST_F(BluezPeripheralTest, AnswersBluetoothdsWritesByTheTableAndNobodyElses) {
     };
     for (const auto& [result, expected] : answers) {
         writeResult = result;
-        EXPECT_EQ(testing::errorOf(bluez->callAgent(commandPath, "org.bluez.GattCharacteristic1", "WriteValue", write).get()),
-                  expected);
-        EXPECT_THAT(std::exchange(heard, {}), ElementsAre(std::string("write OL2|C|1|N from ") + FakeBluetoothd::watch));
+        EXPECT_EQ(testing::errorOf(write(bluez->bus())), expected);
+        EXPECT_THAT(std::exchange(heard, {}), ElementsAre("write OL2|C|1|N from "s + FakeBluetoothd::watch));
     }
-}
-
-// An answer that comes after the adapter left poweredOn is no outcome, be it
-// a success or a refusal: the state update stands for it.
-TEST_F(BluezPeripheralTest, AnAnswerAfterTheAdapterWentOffIsNoOutcome) {
-    poweredOn();
-    peripheral->addService(service);
-    peripheral->startAdvertising({{serviceUuid}, "OrbiLatch"});
-    bluez->setPowered(0);
-    EXPECT_THAT(hear(1), ElementsAre("state 4"));
-    bluez->answer();
-    bluez->answer("org.bluez.Error.Failed", "Failed to register advertisement");
-    EXPECT_THAT(settle(), IsEmpty());
-}
-
-// bluetoothd dropped the advertisement itself: stopping it asks nothing more.
-TEST_F(BluezPeripheralTest, AnAdvertisementBluetoothdReleasedIsNotWithdrawnAgain) {
-    poweredOn();
-    publish();
-    EXPECT_EQ(testing::errorOf(bluez->callAgent(advertisement, "org.bluez.LEAdvertisement1", "Release").get()), "");
-    peripheral->stopAdvertising();
-    bluez->settle();
-    EXPECT_THAT(bluez->newMessages(), IsEmpty());
 }
 
 TEST_F(BluezPeripheralTest, NotifiesTheWatchThroughItsSocketAndSaysWhenAFullOneHasRoomAgain) {
@@ -228,7 +259,6 @@ TEST_F(BluezPeripheralTest, NotifiesTheWatchThroughItsSocketAndSaysWhenAFullOneH
 TEST_F(BluezPeripheralTest, AHangUpIsADepartureReportedOnce) {
     poweredOn();
     publish();
-    const std::string unsubscribed = std::string("unsubscribed ") + FakeBluetoothd::watch;
     subscribe().reset();
     EXPECT_THAT(hear(1), ElementsAre(unsubscribed));
     EXPECT_FALSE(notify());
@@ -254,20 +284,17 @@ TEST_F(BluezPeripheralTest, FollowsBluetoothdComingAndGoing) {
     publish();
     const FileDescriptor socket = subscribe();
     bluez.reset();
-    EXPECT_THAT(hear(2), ElementsAre(std::string("unsubscribed ") + FakeBluetoothd::watch, "state 1"));
+    EXPECT_THAT(hear(2), ElementsAre(unsubscribed, "state 1"));
     bluez.emplace(bus, loop.handle());
     EXPECT_THAT(hear(1), ElementsAre("state 5"));
 }
 
 TEST_F(BluezPeripheralTest, FollowsTheAdapterAndTheWatchInBluetoothdsSignals) {
-    const std::string subscribed = std::string("subscribed ") + FakeBluetoothd::watch;
-    const std::string unsubscribed = std::string("un") + subscribed;
     bluez->advertisingManager = false;
     bluez->bonded = 1;
     start();
     EXPECT_THAT(settle(), IsEmpty());
-    EXPECT_GE(sd_bus_emit_signal(bluez->bus(), "/", "org.freedesktop.DBus.ObjectManager", "InterfacesAdded",
-                                 "oa{sa{sv}}", FakeBluetoothd::adapter, 1, "org.bluez.LEAdvertisingManager1", 0), 0);
+    bluez->signalInterface("InterfacesAdded", FakeBluetoothd::adapter, "org.bluez.LEAdvertisingManager1");
     EXPECT_THAT(hear(1), ElementsAre("state 5"));
     publish();
     // The bonded watch switches notifications off: it is not back with its next link.
@@ -286,15 +313,14 @@ TEST_F(BluezPeripheralTest, FollowsTheAdapterAndTheWatchInBluetoothdsSignals) {
     EXPECT_THAT(hear(1), ElementsAre(subscribed));
     EXPECT_TRUE(notify());
     EXPECT_THAT(bluez->awaitMessages(), ElementsAre("PropertiesChanged(" + acknowledgementPath + ")"));
-    EXPECT_GE(sd_bus_emit_signal(bluez->bus(), "/", "org.freedesktop.DBus.ObjectManager", "InterfacesRemoved", "oas",
-                                 FakeBluetoothd::watch, 1, "org.bluez.Device1"), 0);
+    bluez->signalInterface("InterfacesRemoved", FakeBluetoothd::watch, "org.bluez.Device1");
     EXPECT_THAT(hear(1), ElementsAre(unsubscribed));
     bluez->setPowered(0);
     EXPECT_THAT(hear(1), ElementsAre("state 4"));
 }
 
-// Another local program can send signals in bluetoothd's or the bus's name:
-// neither reaches the agent's view of bluetoothd.
+// Another local program can send signals in bluetoothd's or the bus's name
+// straight to the agent: they change nothing.
 TEST_F(BluezPeripheralTest, IgnoresSignalsFromStrangers) {
     poweredOn();
     publish();
@@ -308,14 +334,13 @@ TEST_F(BluezPeripheralTest, IgnoresSignalsFromStrangers) {
         const SdBusMessagePtr spoof(made);
         sd_bus_message_set_destination(made, bluez->agent().c_str());
         sd_bus_message_append(made, values...);
-        EXPECT_GE(sd_bus_send(stranger.get(), made, nullptr), 0);
+        sd_bus_send(stranger.get(), made, nullptr);
     };
     sendToTheAgent(FakeBluetoothd::adapter, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
                    "org.bluez.Adapter1", 1, "Powered", "b", 0, 0);
     sendToTheAgent("/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged", "sss", "org.bluez", owner, "");
     testing::callAndWait(stranger.get(), loop.handle(), bluez->agent(), "/", "org.freedesktop.DBus.Peer", "Ping");
     EXPECT_THAT(std::exchange(heard, {}), IsEmpty());
-    EXPECT_EQ(peripheral->state(), ManagerState::poweredOn);
 }
 
 }  // namespace
