@@ -21,9 +21,8 @@ namespace orbilatch::testing {
 // owners, and anyone may call anyone.
 class PrivateBus {
 public:
-    PrivateBus() : printed_(::popen("exec dbus-daemon --session --nofork --print-address=1 --print-pid=1 2>/dev/null", "r")) {
-        char address[512] = "";
-        char pid[32] = "";
+    PrivateBus() : printed_(::popen("exec dbus-daemon --session --nofork --print-address=1 --print-pid=1 2>&-", "r")) {
+        char address[512] = "", pid[32] = "";
         EXPECT_TRUE(printed_ && std::fgets(address, sizeof address, printed_) && std::fgets(pid, sizeof pid, printed_));
         address_.assign(address, std::strcspn(address, "\n"));
         pid_ = std::atoi(pid);
@@ -42,12 +41,11 @@ public:
     SdBusPtr connect(sd_event* loop) const {
         sd_bus* bus = nullptr;
         sd_bus_new(&bus);
-        SdBusPtr owned(bus);
         sd_bus_set_address(bus, address_.c_str());
         sd_bus_set_bus_client(bus, 1);
         EXPECT_GE(sd_bus_start(bus), 0);
         sd_bus_attach_event(bus, loop, 0);
-        return owned;
+        return SdBusPtr(bus);
     }
 
 private:
@@ -58,12 +56,10 @@ private:
 
 // Runs the loop until done() holds, then whatever is due at once. Gives up,
 // failing the test, when nothing brings it about for ten seconds: each wait is
-// for a few messages on a private bus.
+// for a few messages on a private bus. A failed test waits no more.
 inline void runUntil(sd_event* loop, const std::function<bool()>& done) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        // A failed test does not wait for what follows from what failed.
-        if (::testing::Test::HasFailure()) return;
+    while (!done() && !::testing::Test::HasFailure()) {
         if (std::chrono::steady_clock::now() > giveUp) return ADD_FAILURE() << "waited in vain";
         sd_event_run(loop, 100'000);
     }
@@ -75,17 +71,17 @@ inline void runUntil(sd_event* loop, const std::function<bool()>& done) {
 inline SdBusMessagePtr callAndWait(sd_bus* from, sd_event* loop, const std::string& destination,
                                    const std::string& path, const char* interface, const char* member,
                                    const std::function<void(sd_bus_message*)>& append = {}) {
-    sd_bus_message* made = nullptr;
-    sd_bus_message_new_method_call(from, &made, destination.c_str(), path.c_str(), interface, member);
-    const SdBusMessagePtr call(made);
-    if (append) append(made);
+    sd_bus_message* call = nullptr;
+    sd_bus_message_new_method_call(from, &call, destination.c_str(), path.c_str(), interface, member);
+    const SdBusMessagePtr owned(call);
+    if (append) append(call);
     SdBusMessagePtr reply;
     sd_bus_slot* slot = nullptr;
     const auto keep = [](sd_bus_message* answer, void* userdata, sd_bus_error*) {
         static_cast<SdBusMessagePtr*>(userdata)->reset(sd_bus_message_ref(answer));
         return 0;
     };
-    EXPECT_GE(sd_bus_call_async(from, &slot, made, keep, &reply, 0), 0);
+    EXPECT_GE(sd_bus_call_async(from, &slot, call, keep, &reply, 0), 0);
     const SdBusSlotPtr pending(slot);
     runUntil(loop, [&] { return reply != nullptr; });
     return reply;
@@ -126,15 +122,11 @@ public:
     // The agent's unique name, once it has called.
     const std::string& agent() const { return agent_; }
 
-    // What arrived since the last look: "Member(first argument)" for a call,
-    // "Member(path)" for a signal.
-    std::vector<std::string> newMessages() {
-        runUntil(loop_, [] { return true; });
+    // What arrived since the last look, once anything has when awaited:
+    // "Member(first argument)" for a call, "Member(path)" for a signal.
+    std::vector<std::string> messages(bool await = false) {
+        runUntil(loop_, [&] { return !await || !seen_.empty(); });
         return std::exchange(seen_, {});
-    }
-    std::vector<std::string> awaitMessages() {
-        runUntil(loop_, [this] { return !seen_.empty(); });
-        return newMessages();
     }
     // Answers the oldest call not yet answered, with success or the error.
     void answer(const char* errorName = nullptr, const char* message = "") {
@@ -159,26 +151,25 @@ public:
         sd_bus_emit_signal(bus_.get(), path, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
                            interface, 1, property, "b", value, 0);
     }
-    void signalInterface(const char* member, const char* path, const char* interface) {
-        if (member == std::string("InterfacesAdded"))
-            sd_bus_emit_signal(bus_.get(), "/", "org.freedesktop.DBus.ObjectManager", member, "oa{sa{sv}}", path, 1,
-                               interface, 0);
-        else sd_bus_emit_signal(bus_.get(), "/", "org.freedesktop.DBus.ObjectManager", member, "oas", path, 1, interface);
+    void signalInterfaces(bool added, const char* path, const char* interface) {
+        const char* manager = "org.freedesktop.DBus.ObjectManager";
+        if (added) sd_bus_emit_signal(bus_.get(), "/", manager, "InterfacesAdded", "oa{sa{sv}}", path, 1, interface, 0);
+        else sd_bus_emit_signal(bus_.get(), "/", manager, "InterfacesRemoved", "oas", path, 1, interface);
     }
 
 private:
     static int onMessage(sd_bus_message* message, void* userdata, sd_bus_error*) {
         auto& fake = *static_cast<FakeBluetoothd*>(userdata);
-        const char* member = sd_bus_message_get_member(message);
+        const std::string member = sd_bus_message_get_member(message) ? sd_bus_message_get_member(message) : "";
         const char* argument = sd_bus_message_get_path(message);
         if (sd_bus_message_is_signal(message, nullptr, nullptr) > 0 && std::strncmp(argument, "/org/orbilatch", 14) == 0)
-            fake.seen_.push_back(std::string(member) + "(" + argument + ")");
+            fake.seen_.push_back(member + "(" + argument + ")");
         if (sd_bus_message_is_method_call(message, nullptr, nullptr) <= 0) return 0;
         fake.agent_ = sd_bus_message_get_sender(message);
-        if (member == std::string("GetAll"))
+        if (member == "GetAll")
             return sd_bus_reply_method_return(message, "a{sv}", 2, "Connected", "b", fake.connected, "Bonded", "b",
                                               fake.bonded);
-        if (member == std::string("GetManagedObjects"))
+        if (member == "GetManagedObjects")
             return sd_bus_reply_method_return(
                 message, "a{oa{sa{sv}}}", 2, adapter, 3, "org.bluez.Adapter1", 3, "Address", "s", "00:AA:01:00:00:00",
                 "Powered", "b", fake.powered, "Roles", "as", 2, "central", "peripheral", "org.bluez.GattManager1", 0,
@@ -187,7 +178,7 @@ private:
                 "s", "public", "Connected", "b", fake.connected, "Bonded", "b", fake.bonded);
         argument = nullptr;
         sd_bus_message_read_basic(message, SD_BUS_TYPE_OBJECT_PATH, &argument);
-        fake.seen_.push_back(std::string(member) + "(" + (argument ? argument : "") + ")");
+        fake.seen_.push_back(member + "(" + (argument ? argument : "") + ")");
         if (sd_bus_message_get_expect_reply(message)) fake.unanswered_.emplace_back(sd_bus_message_ref(message));
         return 1;
     }

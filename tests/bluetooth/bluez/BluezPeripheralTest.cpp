@@ -68,7 +68,7 @@ protected:
         peripheral->startAdvertising(advertised);
         bluez->answer();
         EXPECT_THAT(hear(2), ElementsAre("added", "advertising"));
-        bluez->newMessages();
+        bluez->messages();
     }
     // bluetoothd hands the watch's subscription over: its end of the socket.
     FileDescriptor subscribe() {
@@ -120,19 +120,20 @@ private:
         heard.push_back("unsubscribed " + central.deviceKey);
     }
     void didReceiveWriteRequests(PeripheralManager& manager, const std::vector<AttRequest>& requests) override {
-        for (const AttRequest& request : requests) {
-            heard.push_back("write " + std::string(request.value->begin(), request.value->end()) + " from " +
-                            request.central.deviceKey);
-            manager.respondToRequest(request, writeResult);
-        }
+        const AttRequest& request = requests.at(0);
+        heard.push_back("write " + std::string(request.value->begin(), request.value->end()) + " from " +
+                        request.central.deviceKey);
+        manager.respondToRequest(request, writeResult);
     }
     void isReadyToUpdateSubscribers(PeripheralManager&) override { heard.push_back("ready"); }
 };
 
-TEST_F(BluezPeripheralTest, PublishesTheServiceAndTheAdvertisementAsBluetoothdReadsThem) {
+// What bluetoothd reads of the service and the advertisement; whose calls
+// the agent takes, and how it answers bluetoothd's writes.
+TEST_F(BluezPeripheralTest, PublishesAsBluetoothdReadsItAndAnswersOnlyBluetoothdByTheTable) {
     poweredOn();
     peripheral->addService(service);
-    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterApplication(/org/orbilatch/agent/app0)"));
+    EXPECT_THAT(bluez->messages(true), ElementsAre("RegisterApplication(/org/orbilatch/agent/app0)"));
     std::map<std::string, InterfaceProperties> objects;
     readManagedObjects(
         bluez->callAgent("/org/orbilatch/agent/app0", "org.freedesktop.DBus.ObjectManager", "GetManagedObjects").get(),
@@ -148,21 +149,33 @@ TEST_F(BluezPeripheralTest, PublishesTheServiceAndTheAdvertisementAsBluetoothdRe
               (Properties{{"UUID", "5e2a03f1-6c4d-4b8f-9f4e-2e7a7c9a0003"s}, {"Service", servicePath},
                           {"Flags", Strings{"notify"}}, {"NotifyAcquired", false}}));
     bluez->answer();
-    EXPECT_THAT(hear(1), ElementsAre("added"));
-
     peripheral->startAdvertising(advertised);
-    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterAdvertisement(/org/orbilatch/agent/advertisement1)"));
+    EXPECT_THAT(bluez->messages(true), ElementsAre("RegisterAdvertisement(/org/orbilatch/agent/advertisement1)"));
     Properties advertisement;
     readProperties(bluez->callAgent("/org/orbilatch/agent/advertisement1", "org.freedesktop.DBus.Properties", "GetAll",
                                     [](sd_bus_message* m) { sd_bus_message_append(m, "s", "org.bluez.LEAdvertisement1"); })
                        .get(),
                    advertisement);
-    EXPECT_EQ(advertisement, (Properties{{"Type", "peripheral"s},
-                                         {"ServiceUUIDs", Strings{"5e2a03f1-6c4d-4b8f-9f4e-2e7a7c9a0001"}},
-                                         {"LocalName", "OrbiLatch"s},
-                                         {"Discoverable", true}}));
+    EXPECT_EQ(advertisement, (Properties{{"Type", "peripheral"s}, {"LocalName", "OrbiLatch"s}, {"Discoverable", true},
+                                         {"ServiceUUIDs", Strings{"5e2a03f1-6c4d-4b8f-9f4e-2e7a7c9a0001"}}}));
     bluez->answer("org.bluez.Error.NotPermitted", "Maximum advertisements reached");
-    EXPECT_THAT(hear(1), ElementsAre("advertising: Maximum advertisements reached"));
+    EXPECT_THAT(hear(2), ElementsAre("added", "advertising: Maximum advertisements reached"));
+
+    const SdBusPtr stranger = bus.connect(loop.handle());
+    EXPECT_EQ(testing::errorOf(write(stranger.get())),
+              "org.freedesktop.DBus.Error.AccessDenied: Only bluetoothd may call this agent");
+    const std::pair<AttError, std::string> answers[] = {
+        {AttError::success, ""},
+        {AttError::requestNotSupported, "org.bluez.Error.NotSupported: Request not supported"},
+        {AttError::invalidAttributeValueLength, "org.bluez.Error.InvalidValueLength: Invalid attribute value length"},
+        {AttError::unlikelyError, "org.bluez.Error.Failed: 0x0e"},
+        {AttError::insufficientResources, "org.bluez.Error.Failed: 0x11"},
+    };
+    for (const auto& [result, expected] : answers) {
+        writeResult = result;
+        EXPECT_EQ(testing::errorOf(write(bluez->bus())), expected);
+        EXPECT_THAT(std::exchange(heard, {}), ElementsAre("write OL2|C|1|N from "s + FakeBluetoothd::watch));
+    }
 }
 
 // A withdrawal goes out at once, or once bluetoothd has answered (that answer
@@ -172,24 +185,23 @@ TEST_F(BluezPeripheralTest, WithdrawsWhatBluetoothdHasRegistered) {
     const std::string advertisement = "/org/orbilatch/agent/advertisement";
     poweredOn();
     peripheral->startAdvertising(advertised);
-    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("RegisterAdvertisement(" + advertisement + "0)"));
+    EXPECT_THAT(bluez->messages(true), ElementsAre("RegisterAdvertisement(" + advertisement + "0)"));
     peripheral->stopAdvertising();
     bluez->settle();
-    EXPECT_THAT(bluez->newMessages(), IsEmpty());
+    EXPECT_THAT(bluez->messages(), IsEmpty());
     bluez->answer();
     EXPECT_THAT(hear(1), ElementsAre("advertising"));
-    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("UnregisterAdvertisement(" + advertisement + "0)"));
-
+    EXPECT_THAT(bluez->messages(true), ElementsAre("UnregisterAdvertisement(" + advertisement + "0)"));
     for (const bool released : {false, true}) {
         peripheral->startAdvertising(advertised);
         bluez->answer();
         EXPECT_THAT(hear(1), ElementsAre("advertising"));
         const std::string path = advertisement + (released ? "2" : "1");
         if (released) bluez->callAgent(path, "org.bluez.LEAdvertisement1", "Release");
-        bluez->newMessages();
+        bluez->messages();
         peripheral->stopAdvertising();
         bluez->settle();
-        EXPECT_THAT(bluez->newMessages(), released ? Strings{} : Strings{"UnregisterAdvertisement(" + path + ")"});
+        EXPECT_THAT(bluez->messages(), released ? Strings{} : Strings{"UnregisterAdvertisement(" + path + ")"});
     }
 }
 
@@ -211,39 +223,19 @@ TEST_F(BluezPeripheralTest, AnAnswerAfterAStateUpdateIsNoOutcome) {
     EXPECT_THAT(hear(1), ElementsAre("state 5"));
     bluez->answer("org.bluez.Error.Failed", "Failed to register advertisement");
     EXPECT_THAT(settle(), IsEmpty());
-
     peripheral->startAdvertising(advertised);
-    bluez->awaitMessages();
+    bluez->messages(true);
     bus.stop();
     EXPECT_THAT(hear(1), ElementsAre("state 2"));
 }
 
-// Only the owner of org.bluez may call the agent; bluetoothd's writes are
-// answered as the delegate says.
-TEST_F(BluezPeripheralTest, AnswersBluetoothdsWritesByTheTableAndNobodyElses) {
+// Notifications go through the watch's socket until it hangs up: a full one
+// says when it has room again; the hang-up is reported once, whether it is
+// seen first or a notification finds the socket closed first.
+TEST_F(BluezPeripheralTest, NotifiesTheWatchThroughItsSocketUntilItHangsUp) {
     poweredOn();
     publish();
-    const SdBusPtr stranger = bus.connect(loop.handle());
-    EXPECT_EQ(testing::errorOf(write(stranger.get())),
-              "org.freedesktop.DBus.Error.AccessDenied: Only bluetoothd may call this agent");
-    const std::pair<AttError, std::string> answers[] = {
-        {AttError::success, ""},
-        {AttError::requestNotSupported, "org.bluez.Error.NotSupported: Request not supported"},
-        {AttError::invalidAttributeValueLength, "org.bluez.Error.InvalidValueLength: Invalid attribute value length"},
-        {AttError::unlikelyError, "org.bluez.Error.Failed: 0x0e"},
-        {AttError::insufficientResources, "org.bluez.Error.Failed: 0x11"},
-    };
-    for (const auto& [result, expected] : answers) {
-        writeResult = result;
-        EXPECT_EQ(testing::errorOf(write(bluez->bus())), expected);
-        EXPECT_THAT(std::exchange(heard, {}), ElementsAre("write OL2|C|1|N from "s + FakeBluetoothd::watch));
-    }
-}
-
-TEST_F(BluezPeripheralTest, NotifiesTheWatchThroughItsSocketAndSaysWhenAFullOneHasRoomAgain) {
-    poweredOn();
-    publish();
-    const FileDescriptor socket = subscribe();
+    FileDescriptor socket = subscribe();
     EXPECT_EQ(watch.identifier.toString(), "CA04E71C-C796-59D2-9AC2-8981C34CE130");
     int sent = 0;
     while (notify()) ++sent;
@@ -252,14 +244,7 @@ TEST_F(BluezPeripheralTest, NotifiesTheWatchThroughItsSocketAndSaysWhenAFullOneH
     EXPECT_EQ(::recv(socket.get(), received, sizeof received, 0), static_cast<ssize_t>(frame.size()));
     for (int i = 1; i < sent; ++i) ::recv(socket.get(), received, sizeof received, 0);
     EXPECT_THAT(hear(1), ElementsAre("ready"));
-}
-
-// The socket hanging up ends the subscription, reported once, whether the
-// hang-up is seen first or a notification finds the socket closed first.
-TEST_F(BluezPeripheralTest, AHangUpIsADepartureReportedOnce) {
-    poweredOn();
-    publish();
-    subscribe().reset();
+    socket.reset();
     EXPECT_THAT(hear(1), ElementsAre(unsubscribed));
     EXPECT_FALSE(notify());
     EXPECT_THAT(hear(1), ElementsAre("ready"));
@@ -274,8 +259,9 @@ TEST_F(BluezPeripheralTest, AHangUpIsADepartureReportedOnce) {
     EXPECT_THAT(settle(), IsEmpty());
 }
 
-// bluetoothd may come after the agent, leave with the watch subscribed, and come back.
-TEST_F(BluezPeripheralTest, FollowsBluetoothdComingAndGoing) {
+// bluetoothd may come after the agent, and leave with the watch subscribed;
+// another local program can speak in its name or the bus's, to no effect.
+TEST_F(BluezPeripheralTest, FollowsBluetoothdAndNobodyElseSpeakingForIt) {
     bluez.reset();
     start();
     EXPECT_THAT(hear(1), ElementsAre("state 0"));
@@ -283,6 +269,21 @@ TEST_F(BluezPeripheralTest, FollowsBluetoothdComingAndGoing) {
     EXPECT_THAT(hear(1), ElementsAre("state 5"));
     publish();
     const FileDescriptor socket = subscribe();
+    const SdBusPtr stranger = bus.connect(loop.handle());
+    const char* owner = nullptr;
+    sd_bus_get_unique_name(bluez->bus(), &owner);
+    const auto sendToTheAgent = [&](const char* path, const char* interface, const char* member, auto... values) {
+        sd_bus_message* spoof = nullptr;
+        sd_bus_message_new_signal(stranger.get(), &spoof, path, interface, member);
+        sd_bus_message_set_destination(spoof, bluez->agent().c_str());
+        sd_bus_message_append(spoof, values...);
+        sd_bus_send(stranger.get(), SdBusMessagePtr(spoof).get(), nullptr);
+    };
+    sendToTheAgent(FakeBluetoothd::adapter, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
+                   "org.bluez.Adapter1", 1, "Powered", "b", 0, 0);
+    sendToTheAgent("/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged", "sss", "org.bluez", owner, "");
+    testing::callAndWait(stranger.get(), loop.handle(), bluez->agent(), "/", "org.freedesktop.DBus.Peer", "Ping");
+    EXPECT_THAT(std::exchange(heard, {}), IsEmpty());
     bluez.reset();
     EXPECT_THAT(hear(2), ElementsAre(unsubscribed, "state 1"));
     bluez.emplace(bus, loop.handle());
@@ -294,7 +295,7 @@ TEST_F(BluezPeripheralTest, FollowsTheAdapterAndTheWatchInBluetoothdsSignals) {
     bluez->bonded = 1;
     start();
     EXPECT_THAT(settle(), IsEmpty());
-    bluez->signalInterface("InterfacesAdded", FakeBluetoothd::adapter, "org.bluez.LEAdvertisingManager1");
+    bluez->signalInterfaces(true, FakeBluetoothd::adapter, "org.bluez.LEAdvertisingManager1");
     EXPECT_THAT(hear(1), ElementsAre("state 5"));
     publish();
     // The bonded watch switches notifications off: it is not back with its next link.
@@ -312,35 +313,11 @@ TEST_F(BluezPeripheralTest, FollowsTheAdapterAndTheWatchInBluetoothdsSignals) {
     bluez->setConnected(1);
     EXPECT_THAT(hear(1), ElementsAre(subscribed));
     EXPECT_TRUE(notify());
-    EXPECT_THAT(bluez->awaitMessages(), ElementsAre("PropertiesChanged(" + acknowledgementPath + ")"));
-    bluez->signalInterface("InterfacesRemoved", FakeBluetoothd::watch, "org.bluez.Device1");
+    EXPECT_THAT(bluez->messages(true), ElementsAre("PropertiesChanged(" + acknowledgementPath + ")"));
+    bluez->signalInterfaces(false, FakeBluetoothd::watch, "org.bluez.Device1");
     EXPECT_THAT(hear(1), ElementsAre(unsubscribed));
     bluez->setPowered(0);
     EXPECT_THAT(hear(1), ElementsAre("state 4"));
-}
-
-// Another local program can send signals in bluetoothd's or the bus's name
-// straight to the agent: they change nothing.
-TEST_F(BluezPeripheralTest, IgnoresSignalsFromStrangers) {
-    poweredOn();
-    publish();
-    const FileDescriptor socket = subscribe();
-    const SdBusPtr stranger = bus.connect(loop.handle());
-    const char* owner = nullptr;
-    sd_bus_get_unique_name(bluez->bus(), &owner);
-    const auto sendToTheAgent = [&](const char* path, const char* interface, const char* member, auto... values) {
-        sd_bus_message* made = nullptr;
-        sd_bus_message_new_signal(stranger.get(), &made, path, interface, member);
-        const SdBusMessagePtr spoof(made);
-        sd_bus_message_set_destination(made, bluez->agent().c_str());
-        sd_bus_message_append(made, values...);
-        sd_bus_send(stranger.get(), made, nullptr);
-    };
-    sendToTheAgent(FakeBluetoothd::adapter, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
-                   "org.bluez.Adapter1", 1, "Powered", "b", 0, 0);
-    sendToTheAgent("/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged", "sss", "org.bluez", owner, "");
-    testing::callAndWait(stranger.get(), loop.handle(), bluez->agent(), "/", "org.freedesktop.DBus.Peer", "Ping");
-    EXPECT_THAT(std::exchange(heard, {}), IsEmpty());
 }
 
 }  // namespace

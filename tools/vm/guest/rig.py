@@ -332,16 +332,6 @@ async def advertise_dummy(adapter, name, service_uuid):
     return bus
 
 
-async def advertising_instances(adapter):
-    """How many advertisements the adapter takes at once."""
-    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
-    try:
-        manager = await _interface(bus, f"/org/bluez/{adapter}", "org.bluez.LEAdvertisingManager1")
-        return await manager.get_supported_instances()
-    finally:
-        bus.disconnect()
-
-
 async def call_as_stranger(pid, path, interface, member, signature, *args):
     """Calls an object of the process pid from a connection of our own, as
     any local program could; returns the D-Bus error name, or None."""
