@@ -105,7 +105,7 @@ void BluezPeripheral::respondToRequest(const AttRequest& request, AttError resul
 // bluetoothd and its adapter
 
 void BluezPeripheral::bluezChanged() {
-    if (!reporter_.report(derivedState())) return;
+    if (!stateChanges_.pass(derivedState())) return;
     ++stateUpdates_;
     delegate_.peripheralManagerDidUpdateState(*this);
 }
@@ -127,7 +127,7 @@ void BluezPeripheral::adapterReplaced() {
     withdrawApplications(/*onlyRetired=*/false);
     withdrawAll(advertisements_);
     forgetSettled();
-    reporter_.restart();
+    stateChanges_.letNextThrough();
 }
 
 bool BluezPeripheral::adapterInUse() const { return subscriptions_.any(); }

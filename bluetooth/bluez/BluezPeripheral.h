@@ -46,7 +46,7 @@ public:
     BluezPeripheral& operator=(const BluezPeripheral&) = delete;
     ~BluezPeripheral() override;
 
-    ManagerState state() const override { return reporter_.current(); }
+    ManagerState state() const override { return stateChanges_.current(); }
     void removeAllServices() override;
     void addService(const MutableService& service) override;
     void startAdvertising(const AdvertisementData& data) override;
@@ -104,7 +104,7 @@ private:
     std::chrono::microseconds registrationTimeout_;
     SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;
-    StateReporter reporter_;
+    StateChangeFilter stateChanges_;
     // Answers to requests made before the latest state update are no outcomes.
     std::uint64_t stateUpdates_ = 0;
     NotifySubscriptions subscriptions_;
