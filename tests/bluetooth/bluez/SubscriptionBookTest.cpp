@@ -52,8 +52,8 @@ TEST_F(SubscriptionBookTest, AHangUpIsReportedOnceAndBluetoothdsAnswerDecidesAbo
         EXPECT_TRUE(book.hungUp(watch, acknowledgement));
         EXPECT_FALSE(book.isSubscribed(watch, acknowledgement));
         book.connectionAnswered(watch, acknowledgement, connected, bonded);
-        EXPECT_EQ(book.disconnected(watch, bonded), Uuids{});
         EXPECT_EQ(book.reconnected(watch), resubscribed) << connected << bonded;
+        book.forget(watch);
     }
 }
 
