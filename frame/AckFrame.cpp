@@ -1,18 +1,17 @@
 #include "frame/AckFrame.h"
 
 #include "frame/CommandFrame.h"
+#include "protocol/Messages.h"
 
 namespace orbilatch::frame {
 namespace {
 
-constexpr std::string_view executedStatus = "executed";
-constexpr std::string_view presentationEndedCode = "PRESENTATION_ENDED";
 constexpr std::string_view ackKind = "A";
 
 char resultLetter(bool versionTwo, std::string_view status, std::optional<std::string_view> errorCode) {
-    if (status == executedStatus) return 'E';
+    if (status == protocol::status::executed) return 'E';
     // Version 1 watches know no "X", so they are told a plain failure.
-    if (versionTwo && errorCode == presentationEndedCode) return 'X';
+    if (versionTwo && errorCode == protocol::presentationEnded) return 'X';
     return 'D';
 }
 

@@ -63,25 +63,26 @@ bool isValidCommandId(std::string_view commandId) {
            std::ranges::all_of(commandId, isCommandIdCharacter);
 }
 
+using protocol::Command;
+
+// A version-1 watch knows no start and no black screen.
 struct CommandLetter {
+    Command command;
     std::string_view letter;
-    std::string_view command;
     bool versionTwoOnly;
 };
 
-constexpr std::array<CommandLetter, 5> commandLetters{{
-    {"N", "NEXT_SLIDE", false},
-    {"S", "START_PRESENTATION", true},
-    {"P", "PREVIOUS_SLIDE", false},
-    {"X", "END_PRESENTATION", false},
-    {"B", "TOGGLE_BLACK_SCREEN", true},
+constexpr protocol::PerCommand<CommandLetter> commandLetters{{
+    {Command::nextSlide, "N", false},
+    {Command::startPresentation, "S", true},
+    {Command::previousSlide, "P", false},
+    {Command::endPresentation, "X", false},
+    {Command::toggleBlackScreen, "B", true},
 }};
 
-std::optional<std::string_view> commandFor(std::string_view letter, std::int64_t protocolVersion) {
+std::optional<Command> commandFor(std::string_view letter, std::int64_t protocolVersion) {
     for (const CommandLetter& entry : commandLetters) {
-        if (entry.letter == letter && (!entry.versionTwoOnly || protocolVersion == 2)) {
-            return entry.command;
-        }
+        if (entry.letter == letter && (!entry.versionTwoOnly || protocolVersion == 2)) return entry.command;
     }
     return std::nullopt;
 }
@@ -104,10 +105,10 @@ CommandFrameResult decodeCommandFrame(std::span<const std::uint8_t> frame) {
 
     if (!isValidCommandId(fields->commandId)) return frameError(invalidCommandId);
 
-    const std::optional<std::string_view> command = commandFor(fields->commandLetter, protocolVersion);
+    const std::optional<Command> command = commandFor(fields->commandLetter, protocolVersion);
     if (!command) return frameError(unknownCommand);
 
-    return DecodedCommandFrame{protocolVersion, std::string(fields->commandId), std::string(*command)};
+    return DecodedCommandFrame{protocolVersion, std::string(fields->commandId), *command};
 }
 
 }  // namespace orbilatch::frame

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <variant>
 
+#include "protocol/Command.h"
+
 namespace orbilatch::frame {
 
 // Command and acknowledgement frames share the size bound, the version tags
@@ -20,7 +22,7 @@ inline constexpr char fieldSeparator = '|';
 struct DecodedCommandFrame {
     std::int64_t protocolVersion;
     std::string commandId;
-    std::string command;
+    protocol::Command command;
 
     friend bool operator==(const DecodedCommandFrame&, const DecodedCommandFrame&) = default;
 };

@@ -28,12 +28,8 @@ struct AcknowledgementMessage {
 
 using ControllerMessage = std::variant<MalformedMessage, UnsupportedMessage, ShutdownMessage, AcknowledgementMessage>;
 
-// Reads one controller line. Keys are exact; unknown keys are ignored; a value
-// of the wrong JSON type counts as missing.
+// Reads one controller line with the JSON library. Keys are exact; unknown
+// keys are ignored; a value of the wrong JSON type counts as missing.
 ControllerMessage parseControllerMessage(std::string_view line);
-
-// The same, always through the JSON library. parseControllerMessage takes a
-// shorter road for plain lines, and the two agree on every line.
-ControllerMessage parseControllerMessageThoroughly(std::string_view line);
 
 }  // namespace orbilatch

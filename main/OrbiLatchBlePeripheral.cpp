@@ -10,6 +10,8 @@
 #include "frame/CommandFrame.h"
 #include "main/ControllerMessage.h"
 #include "main/ServiceIdentifiers.h"
+#include "protocol/Events.h"
+#include "protocol/Members.h"
 
 namespace orbilatch {
 namespace {
@@ -17,6 +19,10 @@ namespace {
 using bluetooth::AttError;
 using bluetooth::ManagerState;
 using output::Event;
+namespace event = protocol::event;
+namespace member = protocol::member;
+namespace state = protocol::state;
+namespace reason = protocol::reason;
 
 constexpr std::chrono::milliseconds ackFlushDelay{50};
 constexpr std::chrono::milliseconds exitDelay{50};
@@ -32,9 +38,9 @@ OrbiLatchBlePeripheral::OrbiLatchBlePeripheral(Environment environment,
     : environment(std::move(environment)), manager(makeManager(*this)) {}
 
 void OrbiLatchBlePeripheral::emitStateChange(std::string_view state, std::optional<std::string_view> message) {
-    Event event("ble_state_changed");
-    event.with("state", std::string(state));
-    if (message) event.with("message", std::string(*message));
+    Event event(event::bleStateChanged);
+    event.with(member::state, std::string(state));
+    if (message) event.with(member::message, std::string(*message));
     environment.output.emit(event);
 }
 
@@ -58,10 +64,10 @@ void OrbiLatchBlePeripheral::handleInputLine(std::string_view line) {
                     return;
                 }
                 pendingAckData = std::move(*frame);
-                environment.output.emit(Event("ack_received_from_controller")
-                                            .with("commandId", message.commandId)
-                                            .with("status", message.status));
-                environment.queue.postAfter(ackFlushDelay, [this] { flushPendingAck("controller_ack"); });
+                environment.output.emit(Event(event::ackReceivedFromController)
+                                            .with(member::commandId, message.commandId)
+                                            .with(member::status, message.status));
+                environment.queue.postAfter(ackFlushDelay, [this] { flushPendingAck(reason::controllerAck); });
             }
         },
         parseControllerMessage(line));
@@ -75,7 +81,7 @@ void OrbiLatchBlePeripheral::shutdown() {
     shuttingDown = true;
     manager->stopAdvertising();
     manager->removeAllServices();
-    emitStateChange("disconnected", "shutdown");
+    emitStateChange(state::disconnected, "shutdown");
     environment.queue.postAfter(exitDelay, [this] { environment.exitProcess(); });
 }
 
@@ -85,19 +91,19 @@ void OrbiLatchBlePeripheral::peripheralManagerDidUpdateState(bluetooth::Peripher
     if (shuttingDown) return;
     switch (platformManager.state()) {
         case ManagerState::unknown:
-            return emitStateChange("unavailable", "Bluetooth state unknown");
+            return emitStateChange(state::unavailable, "Bluetooth state unknown");
         case ManagerState::resetting:
-            return emitStateChange("disconnected", "Bluetooth manager resetting");
+            return emitStateChange(state::disconnected, "Bluetooth manager resetting");
         case ManagerState::unsupported:
-            return emitStateChange("unavailable", "Bluetooth LE peripheral mode is unsupported");
+            return emitStateChange(state::unavailable, "Bluetooth LE peripheral mode is unsupported");
         case ManagerState::unauthorized:
-            return emitStateChange("unauthorized");
+            return emitStateChange(state::unauthorized);
         case ManagerState::poweredOff:
-            return emitStateChange("powered_off");
+            return emitStateChange(state::poweredOff);
         case ManagerState::poweredOn:
             return configureService();
     }
-    emitStateChange("error", "Unknown Bluetooth state");
+    emitStateChange(state::error, "Unknown Bluetooth state");
 }
 
 void OrbiLatchBlePeripheral::configureService() {
@@ -122,7 +128,7 @@ void OrbiLatchBlePeripheral::didAddService(bluetooth::PeripheralManager&, const 
                                            const std::optional<bluetooth::PlatformError>& error) {
     if (shuttingDown) return;
     if (error) {
-        emitStateChange("error", error->description);
+        emitStateChange(state::error, error->description);
         environment.output.stderr("Service add failed: " + error->description);
         return;
     }
@@ -141,11 +147,11 @@ void OrbiLatchBlePeripheral::startAdvertising() {
 void OrbiLatchBlePeripheral::didStartAdvertising(bluetooth::PeripheralManager&,
                                                  const std::optional<bluetooth::PlatformError>& error) {
     if (error) {
-        emitStateChange("error", error->description);
+        emitStateChange(state::error, error->description);
         environment.output.stderr("Advertising failed: " + error->description);
         return;
     }
-    emitStateChange("advertising");
+    emitStateChange(state::advertising);
 }
 
 // The one watch
@@ -161,9 +167,9 @@ void OrbiLatchBlePeripheral::didSubscribeToCharacteristic(bluetooth::PeripheralM
     }
     activeCentral = central;
     manager->stopAdvertising();
-    environment.output.emit(Event("watch_connected"));
-    emitStateChange("connected");
-    flushPendingAck("subscribe");
+    environment.output.emit(Event(event::watchConnected));
+    emitStateChange(state::connected);
+    flushPendingAck(reason::subscribe);
 }
 
 void OrbiLatchBlePeripheral::didUnsubscribeFromCharacteristic(bluetooth::PeripheralManager&,
@@ -171,10 +177,10 @@ void OrbiLatchBlePeripheral::didUnsubscribeFromCharacteristic(bluetooth::Periphe
                                                               const bluetooth::Uuid& characteristicUuid) {
     if (characteristicUuid != acknowledgementCharacteristicUUID) return;
     if (!activeCentral || activeCentral->identifier != central.identifier) return;
-    if (pendingAckData) environment.output.emit(Event("ack_pending_on_disconnect"));
+    if (pendingAckData) environment.output.emit(Event(event::ackPendingOnDisconnect));
     activeCentral.reset();
-    environment.output.emit(Event("watch_disconnected"));
-    emitStateChange("disconnected");
+    environment.output.emit(Event(event::watchDisconnected));
+    emitStateChange(state::disconnected);
     if (!shuttingDown) startAdvertising();
 }
 
@@ -194,21 +200,22 @@ void OrbiLatchBlePeripheral::handleWriteRequest(const bluetooth::AttRequest& req
     }
     if (!admitUnderRateLimit()) {
         manager->respondToRequest(request, AttError::insufficientResources);
-        environment.output.emit(Event("malformed_command").with("message", "BLE command rate limit exceeded"));
+        environment.output.emit(
+            Event(event::malformedCommand).with(member::message, "BLE command rate limit exceeded"));
         return;
     }
     if (!request.value) return manager->respondToRequest(request, AttError::invalidAttributeValueLength);
 
     const auto decoded = frame::decodeCommandFrame(*request.value);
     if (const auto* command = std::get_if<frame::DecodedCommandFrame>(&decoded)) {
-        environment.output.emit(Event("command_received")
-                                    .with("protocolVersion", command->protocolVersion)
-                                    .with("commandId", command->commandId)
-                                    .with("command", command->command));
+        environment.output.emit(Event(event::commandReceived)
+                                    .with(member::protocolVersion, command->protocolVersion)
+                                    .with(member::commandId, command->commandId)
+                                    .with(member::command, std::string(protocol::commandName(command->command))));
         return manager->respondToRequest(request, AttError::success);
     }
     environment.output.emit(
-        Event("malformed_command").with("message", std::get<frame::FrameError>(decoded).description));
+        Event(event::malformedCommand).with(member::message, std::get<frame::FrameError>(decoded).description));
     manager->respondToRequest(request, AttError::invalidAttributeValueLength);
 }
 
@@ -227,22 +234,23 @@ bool OrbiLatchBlePeripheral::admitUnderRateLimit() {
 void OrbiLatchBlePeripheral::flushPendingAck(std::string_view reason) {
     if (!activeCentral || !acknowledgementCharacteristic) {
         if (pendingAckData) {
-            environment.output.emit(Event("ack_waiting_for_subscriber").with("reason", std::string(reason)));
+            environment.output.emit(Event(event::ackWaitingForSubscriber).with(member::reason, std::string(reason)));
         }
         return;
     }
     if (!pendingAckData) return;
     if (!manager->updateValue(*pendingAckData, *acknowledgementCharacteristic, std::span(&*activeCentral, 1))) {
-        environment.output.emit(Event("ack_notify_backpressure").with("reason", std::string(reason)));
+        environment.output.emit(Event(event::ackNotifyBackpressure).with(member::reason, std::string(reason)));
         return;
     }
-    environment.output.emit(
-        Event("ack_notified").with("frame", textOf(*pendingAckData)).with("reason", std::string(reason)));
+    environment.output.emit(Event(event::ackNotified)
+                                .with(member::frame, textOf(*pendingAckData))
+                                .with(member::reason, std::string(reason)));
     pendingAckData.reset();
 }
 
 void OrbiLatchBlePeripheral::isReadyToUpdateSubscribers(bluetooth::PeripheralManager&) {
-    flushPendingAck("peripheral_ready");
+    flushPendingAck(reason::peripheralReady);
 }
 
 }  // namespace orbilatch

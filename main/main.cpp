@@ -29,13 +29,12 @@ int main() {
             output.stderr(message);
         }));
 
-    // A few hundred lines in hand are enough to keep the loop busy; the rest
-    // of a flood waits in the pipe.
+    // A few hundred lines a turn keep a flood cheap, and a signal or bluetoothd
+    // waits for no more than that.
     LineQueue lines(loop, 256, [&](std::string_view line) { peripheral.handleInputLine(line); });
-    // Let go of at once: the reader thread runs until the process exits, and a
-    // thread that ended with its input must not wait for a join that exit()
-    // never does.
-    StdinReader([&](std::vector<std::string>& batch) { lines.push(batch); });
+    // Let go of at once: the reader runs until the process exits, and a thread
+    // that ended with its input must not wait for a join that exit() never does.
+    startStdinReader([&](std::vector<std::string>& batch) { lines.push(batch); }).detach();
     loop.onTerminationSignals([&] { peripheral.shutdown(); });
 
     loop.run();

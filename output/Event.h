@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "protocol/Members.h"
 
 namespace orbilatch::output {
 
@@ -16,16 +19,16 @@ public:
     using Member = std::pair<std::string, Value>;
 
     // No event has more than four members.
-    explicit Event(std::string type) {
+    explicit Event(std::string_view type) {
         members_.reserve(4);
-        members_.emplace_back("type", std::move(type));
+        members_.emplace_back(protocol::member::type, std::string(type));
     }
 
-    Event& with(std::string key, Value value) & {
-        members_.emplace_back(std::move(key), std::move(value));
+    Event& with(std::string_view key, Value value) & {
+        members_.emplace_back(key, std::move(value));
         return *this;
     }
-    Event&& with(std::string key, Value value) && { return std::move(with(std::move(key), std::move(value))); }
+    Event&& with(std::string_view key, Value value) && { return std::move(with(key, std::move(value))); }
 
     const std::vector<Member>& members() const { return members_; }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "output/EventLine.h"
-#include "output/WriteAll.h"
+#include "system/WriteAll.h"
 
 namespace orbilatch::output {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-#include "output/WriteAll.h"
+#include "system/WriteAll.h"
 
 namespace orbilatch::presenter {
 namespace {
@@ -87,7 +87,7 @@ AgentProcess::AgentProcess(const std::string& path) {
 bool AgentProcess::send(std::string_view line) {
     std::string text(line);
     text.push_back('\n');
-    return output::writeAll(stdin_.get(), text);
+    return writeAll(stdin_.get(), text);
 }
 
 void AgentProcess::kill() { ::kill(pid_, SIGKILL); }

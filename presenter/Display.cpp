@@ -3,12 +3,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "output/WriteAll.h"
+#include "system/WriteAll.h"
 
 namespace orbilatch::presenter {
 namespace {
-
-using output::writeAll;
 
 constexpr std::string_view clearLine = "\r\033[K";
 
@@ -25,12 +23,12 @@ std::string fitTerminal(std::string line) {
 }  // namespace
 
 Display::~Display() {
-    if (mode_ == Mode::Terminal && !shown_.empty()) writeAll(STDOUT_FILENO, "\n");
+    if (mode_ == Mode::terminal && !shown_.empty()) writeAll(STDOUT_FILENO, "\n");
 }
 
 void Display::show(const Status& status) {
-    if (mode_ == Mode::Json) return;
-    if (mode_ == Mode::Lines) {
+    if (mode_ == Mode::json) return;
+    if (mode_ == Mode::lines) {
         writeAll(STDOUT_FILENO, describe(status) + "\n");
         return;
     }
@@ -39,13 +37,13 @@ void Display::show(const Status& status) {
 }
 
 void Display::event(std::string_view line) {
-    if (mode_ == Mode::Json) writeAll(STDOUT_FILENO, std::string(line) + "\n");
+    if (mode_ == Mode::json) writeAll(STDOUT_FILENO, std::string(line) + "\n");
 }
 
 void Display::diagnostic(std::string_view text) {
-    if (mode_ == Mode::Terminal) writeAll(STDOUT_FILENO, clearLine);
+    if (mode_ == Mode::terminal) writeAll(STDOUT_FILENO, clearLine);
     writeAll(STDERR_FILENO, std::string(text) + "\n");
-    if (mode_ == Mode::Terminal) writeAll(STDOUT_FILENO, shown_);
+    if (mode_ == Mode::terminal) writeAll(STDOUT_FILENO, shown_);
 }
 
 }  // namespace orbilatch::presenter

@@ -11,9 +11,9 @@ namespace orbilatch::presenter {
 class Display {
 public:
     enum class Mode {
-        Terminal,  // one status line, rewritten in place
-        Lines,     // one status line per change
-        Json,      // the agent's event lines, unchanged
+        terminal,  // one status line, rewritten in place
+        lines,     // one status line per change
+        json,      // the agent's event lines, unchanged
     };
 
     explicit Display(Mode mode) : mode_(mode) {}

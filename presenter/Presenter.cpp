@@ -2,23 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <system_error>
+
+#include "presenter/AgentMessage.h"
+#include "system/Check.h"
+#include "system/ReadLines.h"
 
 namespace orbilatch::presenter {
-namespace {
-
-void check(int result, const char* what) {
-    if (result < 0) throw std::system_error(-result, std::generic_category(), what);
-}
-
-constexpr std::string_view shutdownLine = R"({"type":"shutdown"})";
-
-}  // namespace
 
 Presenter::Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display)
     : loop_(loop), agent_(agent), commands_(commands), display_(display) {
@@ -51,21 +43,11 @@ int Presenter::onReadable(sd_event_source* source, int fd, uint32_t, void* self)
 
 // Reads all there is now; at the end of the stream stops watching it.
 void Presenter::drain(Stream& stream, int fd) {
-    char chunk[64 * 1024];
-    for (;;) {
-        const ssize_t count = ::read(fd, chunk, sizeof chunk);
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0 && errno == EAGAIN) return;
+    const bool open = readLines(fd, stream.lines, [&](std::vector<std::string>& lines) {
         const auto arrived = std::chrono::steady_clock::now();
-        if (count <= 0) {
-            sd_event_source_set_enabled(stream.source.get(), SD_EVENT_OFF);
-            if (auto last = stream.lines.finish()) deliver(stream, *last, arrived);
-            return;
-        }
-        for (const auto& line : stream.lines.feed({chunk, static_cast<std::size_t>(count)})) {
-            deliver(stream, line, arrived);
-        }
-    }
+        for (const auto& line : lines) deliver(stream, line, arrived);
+    });
+    if (!open) sd_event_source_set_enabled(stream.source.get(), SD_EVENT_OFF);
 }
 
 void Presenter::deliver(Stream& stream, const std::string& line, std::chrono::steady_clock::time_point arrived) {
@@ -97,7 +79,7 @@ void Presenter::handleEvent(const std::string& line, std::chrono::steady_clock::
 // Each request goes on to the agent, whose second request ends it at once;
 // the first one also starts the clock after which it is killed.
 void Presenter::requestStop() {
-    agent_.send(shutdownLine);
+    agent_.send(shutdownLine());
     if (stopRequested_) return;
     stopRequested_ = true;
     loop_.postAfter(stopTimeout, [this] {

@@ -14,7 +14,7 @@ std::string milliseconds(std::chrono::microseconds took) {
 std::string describeLast(const CommandOutcome& last) {
     std::string text = last.command + ": ";
     if (last.failure) return text + "failed, " + last.failure->code + " (" + last.failure->reason + ")";
-    return text + last.key + " in " + milliseconds(last.took);
+    return text + last.action + " in " + milliseconds(last.took);
 }
 
 }  // namespace

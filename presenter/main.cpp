@@ -9,9 +9,10 @@
 #include "presenter/AgentProcess.h"
 #include "presenter/CommandHandler.h"
 #include "presenter/Display.h"
-#include "presenter/KeyboardChoice.h"
-#include "presenter/Options.h"
 #include "presenter/Presenter.h"
+#include "presenter/keys/KeyRoute.h"
+#include "presenter/keys/KeyboardChoice.h"
+#include "presenter/options/Options.h"
 #include "system/EventLoop.h"
 #include "system/TerminationSignals.h"
 
@@ -22,8 +23,9 @@ using namespace orbilatch::presenter;
 
 constexpr int usageError = 2;
 
-// Before anything else, so the event loop receives them through its own
-// descriptors; the agent gets a clean mask back before it starts.
+// Before anything else: SIGCHLD for good, for the event loop's child source,
+// and SIGINT and SIGTERM until the loop takes them over, so that one arriving
+// meanwhile waits for it. The agent gets a clean mask back before it starts.
 void blockSignals() {
     sigset_t signals = terminationSignals();
     sigaddset(&signals, SIGCHLD);
@@ -38,53 +40,41 @@ std::string defaultAgent() {
     return (error ? std::filesystem::path(".") : self.parent_path()) / "orbilatch-agent";
 }
 
-std::string describeKeys(const KeyMap& keys) {
-    std::string text;
-    for (std::size_t i = 0; i < commandNames.size(); ++i) {
-        text += (i ? ", " : "") + std::string(commandNames[i]) + " " + keys.chords()[i].name();
-    }
-    return text;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     blockSignals();
-    auto parsed = parseOptions(std::vector<std::string_view>(argv + 1, argv + argc));
+    auto parsed = options::parseOptions(std::vector<std::string_view>(argv + 1, argv + argc));
     if (auto* error = std::get_if<std::string>(&parsed)) {
         std::cerr << "orbilatch-present: " << *error << '\n';
         return usageError;
     }
-    const Options& options = std::get<Options>(parsed);
+    const options::Options& options = std::get<options::Options>(parsed);
     if (options.help) {
-        std::cout << helpText();
+        std::cout << options::helpText();
         return 0;
     }
 
-    auto opened = openKeyboard(options.keyboard);
+    auto opened = keys::openKeyboard(options.keyboard);
     if (auto* error = std::get_if<std::string>(&opened)) {
         std::cerr << "orbilatch-present: " << *error << '\n';
         return usageError;
     }
-    auto& [keyboardOwner, uinputRefusal] = std::get<OpenedKeyboard>(opened);
-    Keyboard& keyboard = *keyboardOwner;
+    const auto& [keyboard, notice] = std::get<keys::OpenedKeyboard>(opened);
+    keys::KeyRoute route(*keyboard, options.keys);
 
-    const auto mode = options.json              ? Display::Mode::Json
-                      : ::isatty(STDOUT_FILENO) ? Display::Mode::Terminal
-                                                : Display::Mode::Lines;
+    const auto mode = options.json              ? Display::Mode::json
+                      : ::isatty(STDOUT_FILENO) ? Display::Mode::terminal
+                                                : Display::Mode::lines;
     Display display(mode);
-    if (!uinputRefusal.empty()) {
-        display.diagnostic("orbilatch-present: " + uinputRefusal +
-                           "; XTEST stands in, for X11 windows only (see --help on /dev/uinput)");
-    }
-    display.diagnostic("orbilatch-present: keys go out through " + keyboard.description() + ": " +
-                       describeKeys(options.keys));
+    if (!notice.empty()) display.diagnostic("orbilatch-present: " + notice);
+    display.diagnostic("orbilatch-present: " + route.description());
 
     const std::string agentPath = options.agent.empty() ? defaultAgent() : options.agent;
     try {
         EventLoop loop;
         AgentProcess agent(agentPath);
-        CommandHandler commands(keyboard, options.keys);
+        CommandHandler commands(route);
         Presenter presenter(loop, agent, commands, display);
         return presenter.run();
     } catch (const std::system_error& error) {

@@ -1,23 +1,17 @@
 #include "system/EventLoop.h"
 
 #include <sys/eventfd.h>
-#include <sys/signalfd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 
-#include "system/TerminationSignals.h"
+#include "system/Check.h"
 
 namespace orbilatch {
 namespace {
-
-void check(int result, const char* what) {
-    if (result < 0) throw std::system_error(-result, std::generic_category(), what);
-}
 
 std::uint64_t toMicroseconds(std::chrono::steady_clock::time_point when) {
     return static_cast<std::uint64_t>(
@@ -69,13 +63,11 @@ void EventLoop::postAfter(std::chrono::milliseconds delay, Task task) {
 
 void EventLoop::onTerminationSignals(std::function<void()> onSignal) {
     onTerminationSignal_ = std::move(onSignal);
-    const sigset_t signals = terminationSignals();
-    check(-pthread_sigmask(SIG_BLOCK, &signals, nullptr), "pthread_sigmask");
+    signals_.emplace();
     sd_event_source* source = nullptr;
-    check(sd_event_add_signal(handle(), &source, SIGINT, &EventLoop::onSignal, this), "sd_event_add_signal");
-    interruptSource_.reset(source);
-    check(sd_event_add_signal(handle(), &source, SIGTERM, &EventLoop::onSignal, this), "sd_event_add_signal");
-    terminateSource_.reset(source);
+    check(sd_event_add_io(handle(), &source, signals_->fd(), EPOLLIN, &EventLoop::onSignals, this),
+          "sd_event_add_io");
+    signalSource_.reset(source);
 }
 
 int EventLoop::run() { return sd_event_loop(handle()); }
@@ -92,9 +84,9 @@ int EventLoop::onTimer(sd_event_source*, uint64_t, void* self) {
     return 0;
 }
 
-int EventLoop::onSignal(sd_event_source*, const struct signalfd_siginfo*, void* self) {
+int EventLoop::onSignals(sd_event_source*, int, uint32_t, void* self) {
     auto* loop = static_cast<EventLoop*>(self);
-    if (loop->onTerminationSignal_) loop->onTerminationSignal_();
+    for (auto count = loop->signals_->take(); count > 0; --count) loop->onTerminationSignal_();
     return 0;
 }
 

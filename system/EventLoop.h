@@ -4,11 +4,13 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "system/FileDescriptor.h"
 #include "system/MainQueue.h"
 #include "system/SdPointers.h"
+#include "system/TerminationSignals.h"
 
 namespace orbilatch {
 
@@ -28,9 +30,10 @@ public:
     void post(Task task) override;
     void postAfter(std::chrono::milliseconds delay, Task task) override;
 
-    // Calls onSignal on the main thread once per SIGINT or SIGTERM received.
-    // Blocks both in the calling thread; every other thread must have them
-    // blocked already.
+    // Calls onSignal on the main thread once per SIGINT or SIGTERM delivered
+    // from now on. Until then both keep their default action, or stay blocked
+    // where the caller blocked them. Other threads should keep them blocked
+    // (see TerminationSignalsBlocked).
     void onTerminationSignals(std::function<void()> onSignal);
 
     // Runs until something ends the process.
@@ -41,7 +44,7 @@ private:
 
     static int onWakeup(sd_event_source* source, int fd, uint32_t revents, void* self);
     static int onTimer(sd_event_source* source, uint64_t usec, void* self);
-    static int onSignal(sd_event_source* source, const struct signalfd_siginfo* info, void* self);
+    static int onSignals(sd_event_source* source, int fd, uint32_t revents, void* self);
 
     void runPostedTasks();
     void runDueTasks();
@@ -51,8 +54,8 @@ private:
     FileDescriptor wakeupFd_;
     SdEventSourcePtr wakeupSource_;
     SdEventSourcePtr timerSource_;
-    SdEventSourcePtr interruptSource_;
-    SdEventSourcePtr terminateSource_;
+    std::optional<TerminationSignalCounter> signals_;
+    SdEventSourcePtr signalSource_;
 
     std::mutex postedMutex_;
     std::deque<Task> posted_;

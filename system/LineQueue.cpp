@@ -1,40 +1,38 @@
 #include "system/LineQueue.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace orbilatch {
 
-LineQueue::LineQueue(MainQueue& queue, std::size_t capacity, Handle handle)
-    : queue_(queue), capacity_(capacity), handle_(std::move(handle)) {}
+LineQueue::LineQueue(MainQueue& queue, std::size_t batchLines, Handle handle)
+    : queue_(queue), batchLines_(batchLines), handle_(std::move(handle)) {}
 
 void LineQueue::push(std::vector<std::string>& lines) {
-    for (auto next = lines.begin(); next != lines.end();) {
-        std::unique_lock lock(mutex_);
-        room_.wait(lock, [this] { return unhandled_ < capacity_; });
-        const auto count = std::min<std::size_t>(capacity_ - unhandled_, lines.end() - next);
-        const bool wasIdle = queued_.empty();
-        queued_.insert(queued_.end(), std::make_move_iterator(next), std::make_move_iterator(next + count));
-        unhandled_ += count;
-        next += count;
-        lock.unlock();
-        // The task takes everything queued when it runs, so one task serves
-        // every push until then.
-        if (wasIdle) queue_.post([this] { handleQueued(); });
+    {
+        const std::lock_guard lock(mutex_);
+        queued_.insert(queued_.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+        if (std::exchange(taskPosted_, true)) return;
     }
+    queue_.post([this] { handleBatch(); });
 }
 
-void LineQueue::handleQueued() {
+// The rest of a backlog goes to the back of the main queue, behind whatever
+// else is waiting there.
+void LineQueue::handleBatch() {
     std::vector<std::string> batch;
+    bool more = false;
     {
         const std::lock_guard lock(mutex_);
-        batch.swap(queued_);
+        const auto count = std::min(batchLines_, queued_.size());
+        batch.assign(std::make_move_iterator(queued_.begin()), std::make_move_iterator(queued_.begin() + count));
+        queued_.erase(queued_.begin(), queued_.begin() + count);
+        more = !queued_.empty();
+        taskPosted_ = more;
     }
     for (const std::string& line : batch) handle_(line);
-    {
-        const std::lock_guard lock(mutex_);
-        unhandled_ -= batch.size();
-    }
-    room_.notify_one();
+    if (more) queue_.post([this] { handleBatch(); });
 }
 
 }  // namespace orbilatch

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -12,35 +12,34 @@
 
 namespace orbilatch {
 
-// Lines on their way from the reader thread to the main queue. While
-// `capacity` of them are unhandled the reader waits, so a controller that
-// writes faster than the agent handles its lines blocks in its own write(2),
-// and the backlog stays in the pipe rather than in the agent. Nothing is
-// dropped, reordered or merged. One task is posted per batch, and the loop's
-// other sources (signals, bluetoothd) never wait behind this bound.
+// Lines on their way from the reader thread to the main queue. The reader
+// never waits for the loop: a controller that writes before it reads would
+// otherwise wait for an agent that waits for it in turn. So an unread backlog
+// grows here, in memory. The loop handles at most `batchLines` of it a turn,
+// so its other sources (signals, bluetoothd, delayed tasks) are never held up
+// behind a backlog, however long. Nothing is dropped, reordered or merged.
 class LineQueue {
 public:
     using Handle = std::function<void(std::string_view line)>;
 
-    LineQueue(MainQueue& queue, std::size_t capacity, Handle handle);
+    LineQueue(MainQueue& queue, std::size_t batchLines, Handle handle);
     LineQueue(const LineQueue&) = delete;
     LineQueue& operator=(const LineQueue&) = delete;
 
-    // Any thread: hands the lines over in order, waiting for room as needed.
+    // Any thread: hands the lines over in order and returns at once.
     void push(std::vector<std::string>& lines);
 
 private:
-    void handleQueued();
+    void handleBatch();
 
     MainQueue& queue_;
-    const std::size_t capacity_;
+    const std::size_t batchLines_;
     Handle handle_;
 
     std::mutex mutex_;
-    std::condition_variable room_;
-    std::vector<std::string> queued_;
-    // Queued, or taken by the loop and not yet handled.
-    std::size_t unhandled_ = 0;
+    std::deque<std::string> queued_;
+    // A task to handle the queued lines is posted and has not yet taken the last of them.
+    bool taskPosted_ = false;
 };
 
 }  // namespace orbilatch

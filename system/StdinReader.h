@@ -1,32 +1,17 @@
 #pragma once
 
-#include <functional>
-#include <string>
 #include <thread>
-#include <vector>
 #include <unistd.h>
+
+#include "system/ReadLines.h"
 
 namespace orbilatch {
 
-// Reads a descriptor on its own thread with blocking reads, which work for
-// pipes, terminals, regular files and /dev/null alike, and hands the lines
-// (see LineSplitter) of each read to deliver, in order, on that thread. End of
-// input or a read error ends the thread quietly, after the unterminated last
-// line if there is one. Delivery may block: the next read waits for it.
-class StdinReader {
-public:
-    using Deliver = std::function<void(std::vector<std::string>& lines)>;
-
-    explicit StdinReader(Deliver deliver, int fd = STDIN_FILENO);
-    StdinReader(const StdinReader&) = delete;
-    StdinReader& operator=(const StdinReader&) = delete;
-    ~StdinReader();
-
-    // Blocks until the input has ended and its last line was delivered.
-    void join();
-
-private:
-    std::thread thread_;
-};
+// Starts a thread that reads fd to its end with blocking reads, which work for
+// pipes, terminals, regular files and /dev/null alike, and hands the lines of
+// each read to deliver, in order, on that thread (see readLines). Delivery may
+// block: the next read waits for it. The thread owns everything it uses and
+// never takes SIGINT or SIGTERM. The caller joins it or lets it go.
+std::thread startStdinReader(DeliverLines deliver, int fd = STDIN_FILENO);
 
 }  // namespace orbilatch

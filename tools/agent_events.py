@@ -20,6 +20,7 @@ SHUTDOWN = state_event("disconnected", "shutdown")
 WATCH_CONNECTED = {"type": "watch_connected"}
 WATCH_DISCONNECTED = {"type": "watch_disconnected"}
 RATE_LIMITED = {"type": "malformed_command", "message": "BLE command rate limit exceeded"}
+SHUTDOWN_REQUEST = {"type": "shutdown"}
 
 
 def received(version, command_id, command):

@@ -7,6 +7,7 @@
 
 #include "bluetooth/bluez/AdapterState.h"
 #include "bluetooth/bluez/BluezObjects.h"
+#include "system/Diagnose.h"
 #include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -35,7 +36,7 @@ public:
         ~Listener() = default;
     };
 
-    using Diagnose = std::function<void(std::string_view message)>;
+    using Diagnose = orbilatch::Diagnose;
 
     // Starts watching; the first news arrives from the loop.
     BluetoothdWatcher(sd_bus* bus, Listener& listener, Diagnose diagnose);

@@ -17,6 +17,7 @@
 #include "bluetooth/bluez/NotifySubscriptions.h"
 #include "bluetooth/bluez/Registration.h"
 #include "system/EventLoop.h"
+#include "system/Diagnose.h"
 #include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -36,7 +37,7 @@ class BluezPeripheral final : public PeripheralManager,
                               private NotifySubscriptions::Bluetoothd {
 public:
     // For a human: what failed and why.
-    using Diagnose = std::function<void(std::string_view message)>;
+    using Diagnose = orbilatch::Diagnose;
 
     // bluetoothd reads our objects before it answers a registration: an
     // answer may take a while, and none at all within the timeout is a refusal.

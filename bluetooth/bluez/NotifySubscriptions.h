@@ -13,6 +13,7 @@
 #include "bluetooth/bluez/SubscriptionBook.h"
 #include "system/FileDescriptor.h"
 #include "system/MainQueue.h"
+#include "system/Diagnose.h"
 #include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -52,7 +53,7 @@ public:
         ~Bluetoothd() = default;
     };
 
-    using Diagnose = std::function<void(std::string_view message)>;
+    using Diagnose = orbilatch::Diagnose;
 
     NotifySubscriptions(sd_event* loop, MainQueue& queue, Bluetoothd& bluetoothd, Listener& listener,
                         Diagnose diagnose);

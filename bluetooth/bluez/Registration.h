@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "bluetooth/PeripheralManager.h"
+#include "system/Diagnose.h"
 #include "system/SdPointers.h"
 
 namespace orbilatch::bluetooth::bluez {
@@ -32,7 +33,7 @@ public:
     // called when bluetoothd went away before it answered; the state update
     // that follows stands for the outcome.
     using OnOutcome = std::function<void(const std::optional<PlatformError>& error)>;
-    using Diagnose = std::function<void(std::string_view message)>;
+    using Diagnose = orbilatch::Diagnose;
 
     Registration(sd_bus* bus, const Manager& manager, std::string adapter, std::string path,
                  std::chrono::microseconds timeout, Diagnose diagnose);

@@ -19,21 +19,24 @@ public:
         delayed_.emplace(std::make_pair(now_ + delay, sequence_++), std::move(task));
     }
 
-    // Runs posted tasks, then moves time forward by `elapsed`, running each
-    // delayed task at its deadline in order.
+    // Runs posted tasks, then moves time forward by `elapsed`. At each deadline
+    // it runs every delayed task due then, in the order posted, and only then
+    // what they posted, as EventLoop's timer does.
     void advance(Duration elapsed = Duration(0)) {
         runReady();
         const Duration end = now_ + elapsed;
         while (!delayed_.empty() && delayed_.begin()->first.first <= end) {
-            auto entry = delayed_.extract(delayed_.begin());
-            now_ = entry.key().first;
-            entry.mapped()();
+            now_ = delayed_.begin()->first.first;
+            runDue();
             runReady();
         }
         now_ = end;
     }
 
 private:
+    void runDue() {
+        while (!delayed_.empty() && delayed_.begin()->first.first <= now_) delayed_.extract(delayed_.begin()).mapped()();
+    }
     void runReady() {
         while (!ready_.empty()) {
             auto task = std::move(ready_.front());

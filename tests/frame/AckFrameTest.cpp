@@ -20,6 +20,7 @@ struct Case {
 TEST(AckFrameEncoding, ChoosesTagAndLetterAndFitsTwentyBytes) {
     const std::string sixTwoByteCharacters = "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9";
     const std::string fitting = "PP1|A|" + sixTwoByteCharacters + "|E";
+    const std::string sevenTwoByteCharacters = sixTwoByteCharacters + "\u00e9";
     const Case cases[] = {
         {1, "42", "executed", std::nullopt, "PP1|A|42|E"},
         {2, "42", "executed", "PRESENTATION_ENDED", "OL2|A|42|E"},
@@ -33,7 +34,7 @@ TEST(AckFrameEncoding, ChoosesTagAndLetterAndFitsTwentyBytes) {
         {2, "abcdefghijkl", "executed", std::nullopt, "OL2|A|abcdefghijkl|E"},
         {1, "abcdefghijklm", "executed", std::nullopt, std::nullopt},
         {1, sixTwoByteCharacters, "executed", std::nullopt, fitting},
-        {1, sixTwoByteCharacters + "\u00e9", "executed", std::nullopt, std::nullopt},
+        {1, sevenTwoByteCharacters, "executed", std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
         const auto frame = encodeAckFrame(c.version, c.commandId, c.status, c.errorCode);

@@ -16,14 +16,24 @@ CommandFrameResult decode(std::string_view text) {
 
 TEST(CommandFrameDecoding, AcceptsEachLetterItsVersionAllowsUpToBothLimits) {
     const std::pair<std::string_view, DecodedCommandFrame> cases[] = {
-        {"PP1|C|42|N", {1, "42", "NEXT_SLIDE"}},
-        {"PP1|C|7|P", {1, "7", "PREVIOUS_SLIDE"}},
-        {"PP1|C|7|X", {1, "7", "END_PRESENTATION"}},
-        {"OL2|C|a.b:c-1_2|S", {2, "a.b:c-1_2", "START_PRESENTATION"}},
-        {"OL2|C|Zz09|N", {2, "Zz09", "NEXT_SLIDE"}},
-        {"OL2|C|abcdefghijkl|B", {2, "abcdefghijkl", "TOGGLE_BLACK_SCREEN"}},
+        {"PP1|C|42|N", {1, "42", protocol::Command::nextSlide}},
+        {"PP1|C|7|P", {1, "7", protocol::Command::previousSlide}},
+        {"PP1|C|7|X", {1, "7", protocol::Command::endPresentation}},
+        {"OL2|C|a.b:c-1_2|S", {2, "a.b:c-1_2", protocol::Command::startPresentation}},
+        {"OL2|C|abcdefghijkl|B", {2, "abcdefghijkl", protocol::Command::toggleBlackScreen}},
     };
     for (const auto& [frame, expected] : cases) EXPECT_EQ(std::get<DecodedCommandFrame>(decode(frame)), expected) << frame;
+}
+
+// Each edge of the alphabet's ranges and the character just outside it.
+TEST(CommandFrameDecoding, ACommandIdHoldsOnlyLettersDigitsDotUnderscoreColonAndHyphen) {
+    const std::pair<std::string_view, bool> cases[] = {{"AZaz09._:-", true}, {"@[`{/;,^", false}};
+    for (const auto& [characters, accepted] : cases) {
+        for (const char c : characters) {
+            const std::string frame = "OL2|C|a" + std::string(1, c) + "b|N";
+            EXPECT_EQ(std::holds_alternative<DecodedCommandFrame>(decode(frame)), accepted) << frame;
+        }
+    }
 }
 
 // Each check comes before the next: size before text, text before shape,

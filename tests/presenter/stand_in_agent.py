@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Stands in for orbilatch-agent as orbilatch-present's child, passing lines both
-ways to the test at ORBILATCH_STAND_IN_SOCKET; exits 0 on {"type":"shutdown"} (unless
-ORBILATCH_STAND_IN_DEAF is set), 3 when the test hangs up. Imported: `Presenter`, the test's end."""
+"""Stands in for orbilatch-agent as orbilatch-present's child, passing lines both ways to the test at
+ORBILATCH_STAND_IN_SOCKET (to stderr those the test begins with "stderr: "); exits 0 on {"type":"shutdown"}
+(unless ORBILATCH_STAND_IN_DEAF is set), 3 when the test hangs up. Imported: `Presenter`."""
 
 import json
 import os
@@ -9,9 +9,10 @@ import socket
 import sys
 import threading
 
+from agent_events import ADVERTISING, CONNECTED, SHUTDOWN_REQUEST, WATCH_CONNECTED, acknowledgement, received
+
 if __name__ != "__main__":  # imported with tests/ on the path
     from desktop.harness import wait_for
-    from agent_events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
 
 PRESENT = os.environ.get("ORBILATCH_PRESENT", "../build/orbilatch-present")
 
@@ -48,8 +49,8 @@ class Presenter:
         self.settle()
         self.count += 1
         self.send(received(2, str(self.count), command))
-        ack = self.read() or {}
-        if (ack.get("commandId"), ack.get("status")) != (str(self.count), "executed"):
+        ack = self.read()
+        if ack != acknowledgement(str(self.count)):
             raise AssertionError(f"{command}: {ack}; orbilatch-present said:\n{self.desktop.log('orbilatch-present')}")
         wait_for(f"after {command}", probe, expected)
 
@@ -60,13 +61,14 @@ if __name__ == "__main__":
 
     def from_test():
         for line in test.makefile("rb"):
-            sys.stdout.buffer.write(line)
-            sys.stdout.flush()
+            stream = sys.stderr if line.startswith(b"stderr: ") else sys.stdout
+            stream.buffer.write(line.removeprefix(b"stderr: "))
+            stream.flush()
         os._exit(3)
     threading.Thread(target=from_test, daemon=True).start()
     for line in sys.stdin.buffer:
         test.sendall(line)
-        if json.loads(line).get("type") == "shutdown" and "ORBILATCH_STAND_IN_DEAF" not in os.environ:
+        if json.loads(line) == SHUTDOWN_REQUEST and "ORBILATCH_STAND_IN_DEAF" not in os.environ:
             os._exit(0)
     # Unlike the agent it outlives its input, so that when the presenter is
     # killed only the parent-death signal ends it.

@@ -1,5 +1,5 @@
-"""orbilatch-present with the stand-in agent on Xvfb: every command acknowledged once,
-in order; the agent stopped on SIGINT, killed if it will not, reported if it dies."""
+"""orbilatch-present with the stand-in agent on Xvfb: every command acknowledged once, in order, also when its key
+cannot go out; the agent's diagnostics shown; its stop, kill and death; the exit status of each end."""
 
 import json
 import signal
@@ -7,14 +7,16 @@ import socket
 import subprocess
 import unittest
 
-from desktop.harness import Desktop
-from presenter.stand_in_agent import Presenter
-from agent_events import ADVERTISING, CONNECTED, WATCH_CONNECTED, received
+from desktop.harness import Desktop, require
+from presenter.stand_in_agent import PRESENT, Presenter
+from agent_events import ADVERTISING, CONNECTED, SHUTDOWN_REQUEST, WATCH_CONNECTED, acknowledgement, received
+
+require(["Xvfb"], ["Xlib"])
 
 COMMANDS = [received(2, "41", "START_PRESENTATION"), received(2, "42", "NEXT_SLIDE"),
             received(1, "43", "PREVIOUS_SLIDE"), received(2, "44", "TOGGLE_BLACK_SCREEN"),
             received(2, "45", "END_PRESENTATION")]
-SHUTDOWN = {"type": "shutdown"}
+KEYLESS = received(1, "46", "NEXT_SLIDE")  # sent once the X server is gone
 
 
 class Lifecycle(unittest.TestCase):
@@ -38,18 +40,22 @@ class Lifecycle(unittest.TestCase):
 
     def test_each_command_is_acknowledged_once_in_order_and_sigint_stops_the_agent(self):
         process = self.start("--json")
+        self.presenter.connection.sendall(b"stderr: Ignoring malformed controller input\n")
+        self.desktop.processes[0].kill()
+        self.desktop.processes[0].wait()
+        self.presenter.send(KEYLESS)
+        self.assertEqual(self.presenter.read(), acknowledgement("46", 1, "failed", "KEY_INJECTION_FAILED"))
         process.send_signal(signal.SIGINT)
-        self.assertEqual(self.rest(), [SHUTDOWN], "one acknowledgement per command, no more")
-        out = self.ends(process, 0)
-        self.assertEqual([(a["commandId"], a["status"]) for a in self.acknowledged],
-                         [(c["commandId"], "executed") for c in COMMANDS])
-        self.assertEqual(out.splitlines(), list(map(json.dumps, (ADVERTISING, WATCH_CONNECTED, CONNECTED, *COMMANDS))),
-                         "--json passes the events through unchanged")
+        self.assertEqual(self.acknowledged, [acknowledgement(c["commandId"], c["protocolVersion"]) for c in COMMANDS])
+        self.assertEqual(self.rest(), [SHUTDOWN_REQUEST], "one acknowledgement per command, no more")
+        out = self.ends(process, 0, "orbilatch-agent: Ignoring malformed controller input\n")
+        self.assertEqual(out.splitlines(), [json.dumps(e) for e in (ADVERTISING, WATCH_CONNECTED, CONNECTED, *COMMANDS,
+                                                                    KEYLESS)], "--json passes the events on unchanged")
 
     def test_an_agent_that_does_not_stop_is_killed(self):
         process = self.start(ORBILATCH_STAND_IN_DEAF="1")
         process.send_signal(signal.SIGTERM)
-        self.assertEqual(self.rest(), [SHUTDOWN])
+        self.assertEqual(self.rest(), [SHUTDOWN_REQUEST])
         self.ends(process, 1, "the agent did not stop within 2 s; killing it")
 
     def test_an_agent_that_dies_ends_the_presenter(self):
@@ -61,3 +67,12 @@ class Lifecycle(unittest.TestCase):
     def test_the_agent_goes_when_the_presenter_dies(self):
         self.start().kill()
         self.rest()
+
+    def test_a_presenter_that_cannot_start_says_why_and_exits_non_zero(self):
+        with Desktop() as desktop:
+            for options, env, status, message in (
+                    (["--profile", "impress"], {}, 2, "unknown profile impress"),
+                    (["--keyboard", "xtest"], {"DISPLAY": ""}, 2, "cannot press keys through XTEST: DISPLAY is not"),
+                    (["--keyboard", "xtest", "--agent", "/none"], {}, 1, "cannot run the agent /none: No such file")):
+                self.assertEqual(desktop.start([PRESENT, *options], env=env).wait(10), status)
+                self.assertIn(f"orbilatch-present: {message}", desktop.log("orbilatch-present"))

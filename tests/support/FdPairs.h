@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <string_view>
 
 #include "system/FileDescriptor.h"
 
@@ -29,11 +28,6 @@ inline std::string readAll(int fd) {
     char buffer[4096];
     for (ssize_t count; (count = ::read(fd, buffer, sizeof buffer)) > 0;) all.append(buffer, static_cast<std::size_t>(count));
     return all;
-}
-
-inline void writeAll(int fd, std::string_view bytes) {
-    for (ssize_t count; !bytes.empty() && (count = ::write(fd, bytes.data(), bytes.size())) > 0;)
-        bytes.remove_prefix(static_cast<std::size_t>(count));
 }
 
 }  // namespace orbilatch::tests

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/ManualQueue.h"
 #include "system/MonotonicClock.h"
 
 namespace orbilatch {
@@ -45,6 +46,20 @@ TEST(EventLoop, DelayedTasksRunByDeadlineNotBeforeItAndEqualDelaysInTheOrderPost
     loop.run();
     EXPECT_THAT(order, ElementsAre("first", "0", "1", "2", "late"));
     EXPECT_GE(lateRanAt - start, 0.200);
+}
+
+// The peripheral's tests run on the manual queue: it must order as the loop does.
+TEST(EventLoop, RunsTheTasksDueAtOneMomentBeforeWhatTheyPostAndSoDoesTheManualQueue) {
+    EventLoop loop;
+    testing::ManualQueue manual;
+    for (MainQueue* queue : std::initializer_list<MainQueue*>{&loop, &manual}) {
+        std::vector<std::string> order;
+        queue->postAfter(milliseconds(0), [&] { queue->post([&] { order.push_back("posted"); }); });
+        queue->postAfter(milliseconds(0), [&] { order.push_back("due"); });
+        manual.advance();
+        while (sd_event_run(loop.handle(), 0) > 0) {}
+        EXPECT_THAT(order, ElementsAre("due", "posted"));
+    }
 }
 
 }  // namespace

@@ -1,16 +1,14 @@
 """The presenter on the real stack, as the Debian package installs it: the
 watch taps each of the five commands, the presenter's virtual keyboard gives
 exactly that command's key, pressed and released, and the watch receives
-each acknowledgement as executed; SIGINT stops it all."""
-
-import asyncio
+each acknowledgement as executed."""
 
 from evdev import ecodes
 
 from commands import SUCCESS
 from orbilatch_watch import command_frame
 from presenter_rig import KeyReader, connect_watch_to_new_presenter, key_name, load_uinput
-from agent_events import CONNECTED, SHUTDOWN, WATCH_CONNECTED, ack_notified, ack_received, received
+from agent_events import CONNECTED, WATCH_CONNECTED, ack_notified, ack_received, received
 
 TAPS = [
     ("start", "START_PRESENTATION", ecodes.KEY_F5),
@@ -38,12 +36,6 @@ async def every_command_presses_its_key(rig, binary):
             rig.log("keyboard", ", ".join(f"{key_name(got)} {value}" for got, value in keys))
             assert keys == [(code, 1), (code, 0)], f"{command}: keys {keys}"
             assert await watch.next_notification() == f"OL2|A|{command_id}|E".encode()
-        await asyncio.sleep(1.0)
-        assert keyboard.keys.empty(), "a key that no tap asked for"
-
-        presenter.interrupt()
-        await presenter.expect(SHUTDOWN)
-        assert await presenter.wait() == 0, "SIGINT must stop the presenter with status 0"
     finally:
         keyboard.close()
         presenter.kill()

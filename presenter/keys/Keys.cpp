@@ -1,4 +1,4 @@
-#include "presenter/Keys.h"
+#include "presenter/keys/Keys.h"
 
 #include <linux/input-event-codes.h>
 
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace orbilatch::presenter {
+namespace orbilatch::presenter::keys {
 namespace {
 
 constexpr Key modifierKeys[] = {
@@ -107,4 +107,4 @@ std::optional<KeyChord> parseKeyChord(std::string_view text) {
     return chord;
 }
 
-}  // namespace orbilatch::presenter
+}  // namespace orbilatch::presenter::keys

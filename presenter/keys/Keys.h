@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orbilatch::presenter {
+namespace orbilatch::presenter::keys {
 
 // One key of a standard keyboard, with the code that both ways of pressing it
 // need: the kernel's key code for uinput and the X keysym for XTEST.
@@ -34,4 +34,4 @@ const std::vector<Key>& allKeys();
 // "PageDown", "b", "ctrl+shift+p": names are matched without regard to case.
 std::optional<KeyChord> parseKeyChord(std::string_view text);
 
-}  // namespace orbilatch::presenter
+}  // namespace orbilatch::presenter::keys

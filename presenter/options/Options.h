@@ -5,16 +5,15 @@
 #include <variant>
 #include <vector>
 
-#include "presenter/KeyMap.h"
+#include "presenter/keys/KeyMap.h"
+#include "presenter/keys/KeyboardChoice.h"
 
-namespace orbilatch::presenter {
-
-enum class KeyboardKind { Auto, Uinput, Xtest };
+namespace orbilatch::presenter::options {
 
 struct Options {
     std::string agent;  // empty: the agent installed next to this program
-    KeyMap keys;
-    KeyboardKind keyboard = KeyboardKind::Auto;
+    keys::KeyMap keys;
+    keys::KeyboardKind keyboard = keys::KeyboardKind::automatic;
     bool json = false;
     bool help = false;
 };
@@ -22,7 +21,7 @@ struct Options {
 // The command line without the program name, or a sentence saying what is wrong.
 std::variant<Options, std::string> parseOptions(const std::vector<std::string_view>& arguments);
 
-// The manual page that --help prints.
+// What --help prints: the options and the profiles; the manual page has the rest.
 std::string helpText();
 
-}  // namespace orbilatch::presenter
+}  // namespace orbilatch::presenter::options

@@ -1,4 +1,4 @@
-#include "presenter/UinputKeyboard.h"
+#include "presenter/keys/UinputKeyboard.h"
 
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-namespace orbilatch::presenter {
+namespace orbilatch::presenter::keys {
 namespace {
 
 constexpr const char* deviceName = "OrbiLatch presenter keyboard";
@@ -26,7 +26,7 @@ bool send(libevdev_uinput* device, unsigned code, int value) {
 
 void UinputKeyboard::Destroy::operator()(libevdev_uinput* device) const { libevdev_uinput_destroy(device); }
 
-std::variant<std::unique_ptr<UinputKeyboard>, std::string> UinputKeyboard::open() {
+KeyboardOpening UinputKeyboard::open() {
     std::unique_ptr<libevdev, FreeEvdev> prototype(libevdev_new());
     libevdev_set_name(prototype.get(), deviceName);
     libevdev_set_id_bustype(prototype.get(), BUS_VIRTUAL);
@@ -37,10 +37,10 @@ std::variant<std::unique_ptr<UinputKeyboard>, std::string> UinputKeyboard::open(
     libevdev_uinput* device = nullptr;
     const int result = libevdev_uinput_create_from_device(prototype.get(), LIBEVDEV_UINPUT_OPEN_MANAGED, &device);
     if (result < 0) return std::string("/dev/uinput: ") + std::strerror(-result);
-    return std::unique_ptr<UinputKeyboard>(new UinputKeyboard(std::unique_ptr<libevdev_uinput, Destroy>(device)));
+    return std::unique_ptr<Keyboard>(new UinputKeyboard(std::unique_ptr<libevdev_uinput, Destroy>(device)));
 }
 
-std::optional<KeyFailure> UinputKeyboard::press(const KeyChord& chord) {
+std::optional<Failure> UinputKeyboard::press(const KeyChord& chord) {
     std::vector<unsigned> codes;
     for (const Key& modifier : chord.modifiers) codes.push_back(modifier.evdevCode);
     codes.push_back(chord.key.evdevCode);
@@ -50,7 +50,7 @@ std::optional<KeyFailure> UinputKeyboard::press(const KeyChord& chord) {
     // Release whatever was pressed, even after a failure, so no key stays down.
     for (auto code = codes.rbegin(); code != codes.rend(); ++code) sent = send(device_.get(), *code, 0) && sent;
     if (sent) return std::nullopt;
-    return KeyFailure{"KEY_INJECTION_FAILED", "writing to /dev/uinput failed: " + std::string(std::strerror(errno))};
+    return Failure{"KEY_INJECTION_FAILED", "writing to /dev/uinput failed: " + std::string(std::strerror(errno))};
 }
 
 std::string UinputKeyboard::description() const {
@@ -58,4 +58,4 @@ std::string UinputKeyboard::description() const {
     return std::string("uinput, as the keyboard \"") + deviceName + "\"" + (node ? std::string(" at ") + node : "");
 }
 
-}  // namespace orbilatch::presenter
+}  // namespace orbilatch::presenter::keys

@@ -2,13 +2,12 @@
 
 #include <memory>
 #include <string>
-#include <variant>
 
-#include "presenter/Keyboard.h"
+#include "presenter/keys/Keyboard.h"
 
 struct libevdev_uinput;
 
-namespace orbilatch::presenter {
+namespace orbilatch::presenter::keys {
 
 // A keyboard of the kernel's uinput: the desktop sees it as one more USB
 // keyboard, on X11, Wayland and the console alike. Made once, at start-up:
@@ -16,9 +15,9 @@ namespace orbilatch::presenter {
 class UinputKeyboard final : public Keyboard {
 public:
     // The keyboard, or why /dev/uinput could not be used.
-    static std::variant<std::unique_ptr<UinputKeyboard>, std::string> open();
+    static KeyboardOpening open();
 
-    std::optional<KeyFailure> press(const KeyChord& chord) override;
+    std::optional<Failure> press(const KeyChord& chord) override;
     std::string description() const override;
 
     struct Destroy {
@@ -31,4 +30,4 @@ private:
     std::unique_ptr<libevdev_uinput, Destroy> device_;
 };
 
-}  // namespace orbilatch::presenter
+}  // namespace orbilatch::presenter::keys

@@ -2,22 +2,21 @@
 
 #include <memory>
 #include <string>
-#include <variant>
 
-#include "presenter/Keyboard.h"
+#include "presenter/keys/Keyboard.h"
 
 struct _XDisplay;
 
-namespace orbilatch::presenter {
+namespace orbilatch::presenter::keys {
 
 // Key events made by the X server itself through its XTEST extension: they
 // reach X11 windows (and XWayland's), not native Wayland ones.
 class XtestKeyboard final : public Keyboard {
 public:
     // The keyboard on $DISPLAY, or why there is none.
-    static std::variant<std::unique_ptr<XtestKeyboard>, std::string> open();
+    static KeyboardOpening open();
 
-    std::optional<KeyFailure> press(const KeyChord& chord) override;
+    std::optional<Failure> press(const KeyChord& chord) override;
     std::string description() const override;
 
     struct Close {
@@ -25,11 +24,15 @@ public:
     };
 
 private:
-    XtestKeyboard(std::unique_ptr<_XDisplay, Close> display, std::string name)
-        : display_(std::move(display)), name_(std::move(name)) {}
+    XtestKeyboard(std::unique_ptr<_XDisplay, Close> display, std::string name);
 
+    static void onConnectionLost(_XDisplay* display, void* self);
+    bool connectionLost();
+
+    // Before the display, so that it outlives the display's closing.
+    bool connectionLost_ = false;
     std::unique_ptr<_XDisplay, Close> display_;
     std::string name_;
 };
 
-}  // namespace orbilatch::presenter
+}  // namespace orbilatch::presenter::keys

@@ -1,11 +1,11 @@
-#include "output/WriteAll.h"
+#include "system/WriteAll.h"
 
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace orbilatch::output {
+namespace orbilatch {
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -24,4 +24,4 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-}  // namespace orbilatch::output
+}  // namespace orbilatch

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "presenter/keys/Keys.h"
+#include "protocol/Command.h"
+
+namespace orbilatch::presenter::keys {
+
+// A named set of keys for the five commands, for one kind of program.
+struct Profile {
+    std::string_view name;
+    std::string_view suits;
+    protocol::PerCommand<std::string_view> keys;
+};
+
+// Every profile, the first one being the default: the one table of keys.
+const std::vector<Profile>& profiles();
+
+// The key chord for each command.
+class KeyMap {
+public:
+    explicit KeyMap(protocol::PerCommand<KeyChord> chords) : chords_(std::move(chords)) {}
+
+    const KeyChord& chordFor(protocol::Command command) const { return chords_[protocol::indexOf(command)]; }
+
+private:
+    protocol::PerCommand<KeyChord> chords_;
+};
+
+// The profile's keys with each override ("NEXT_SLIDE=Right") applied in turn,
+// or a sentence saying what is wrong.
+std::variant<KeyMap, std::string> makeKeyMap(std::string_view profile, const std::vector<std::string>& overrides);
+
+}  // namespace orbilatch::presenter::keys

@@ -1,0 +1,116 @@
+#include "presenter/options/Options.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace orbilatch::presenter::options {
+namespace {
+
+using keys::KeyboardKind;
+
+std::optional<KeyboardKind> keyboardKind(std::string_view name) {
+    if (name == "auto") return KeyboardKind::automatic;
+    if (name == "uinput") return KeyboardKind::uinput;
+    if (name == "xtest") return KeyboardKind::xtest;
+    return std::nullopt;
+}
+
+std::string padded(std::string_view text, std::size_t width) {
+    std::string line(text);
+    line.resize(std::max(width, line.size()), ' ');
+    return line;
+}
+
+}  // namespace
+
+std::variant<Options, std::string> parseOptions(const std::vector<std::string_view>& arguments) {
+    std::string agent;
+    std::string profile = "default";
+    std::vector<std::string> overrides;
+    KeyboardKind keyboard = KeyboardKind::automatic;
+    bool json = false;
+    bool help = false;
+
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string_view option = arguments[i];
+        std::optional<std::string_view> inlineValue;
+        if (const auto equals = option.find('='); option.starts_with("--") && equals != std::string_view::npos) {
+            inlineValue = option.substr(equals + 1);
+            option = option.substr(0, equals);
+        }
+        const bool takesValue = option == "--agent" || option == "--profile" || option == "--key" || option == "--keyboard";
+        if (!takesValue && inlineValue) return std::string(option) + " takes no value";
+        std::string_view value;
+        if (takesValue) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < arguments.size()) {
+                value = arguments[++i];
+            } else {
+                return std::string(option) + " needs a value";
+            }
+        }
+
+        if (option == "--agent") {
+            agent = value;
+        } else if (option == "--profile") {
+            profile = value;
+        } else if (option == "--key") {
+            overrides.emplace_back(value);
+        } else if (option == "--keyboard") {
+            const auto kind = keyboardKind(value);
+            if (!kind) return "--keyboard " + std::string(value) + ": expected auto, uinput or xtest";
+            keyboard = *kind;
+        } else if (option == "--json") {
+            json = true;
+        } else if (option == "--help" || option == "-h") {
+            help = true;
+        } else {
+            return "unknown option " + std::string(arguments[i]) + " (see --help)";
+        }
+    }
+
+    auto keyMap = keys::makeKeyMap(profile, overrides);
+    if (auto* error = std::get_if<std::string>(&keyMap)) return *error;
+    return Options{agent, std::get<keys::KeyMap>(std::move(keyMap)), keyboard, json, help};
+}
+
+std::string helpText() {
+    std::string text = R"(Usage: orbilatch-present [OPTION]...
+Starts orbilatch-agent and turns each command of the watch into one key press
+for the focused window.
+
+  --profile NAME     the keys for one kind of program, below (default: default)
+  --key COMMAND=KEY  the key for one command instead of the profile's, such as
+                     NEXT_SLIDE=Right or END_PRESENTATION=Ctrl+Q; repeatable
+  --keyboard KIND    auto (the default: uinput, or XTEST where /dev/uinput
+                     cannot be used), uinput or xtest
+  --json             the agent's event lines on standard output instead of the
+                     status line
+  --agent PATH       the agent to run (default: orbilatch-agent in the folder
+                     of this program)
+  -h, --help         this text
+
+Profiles and their keys:
+)";
+    const auto& table = keys::profiles();
+    // Columns of one width; the last one is not padded, so no line ends in spaces.
+    const auto row = [&table](std::string_view head, auto cell) {
+        std::string line = padded(head, 22);
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            line += i + 1 < table.size() ? padded(cell(table[i]), 14) : std::string(cell(table[i]));
+        }
+        return line + "\n";
+    };
+    text += row("", [](const keys::Profile& profile) { return profile.name; });
+    for (const protocol::Command command : protocol::commands) {
+        text += row("  " + std::string(protocol::commandName(command)),
+                    [command](const keys::Profile& profile) { return profile.keys[protocol::indexOf(command)]; });
+    }
+    for (const keys::Profile& profile : table) {
+        text += "  " + std::string(profile.name) + ": " + std::string(profile.suits) + "\n";
+    }
+    return text + "\nKey names, the exit status and more: man orbilatch-present\n";
+}
+
+}  // namespace orbilatch::presenter::options
