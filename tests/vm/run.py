@@ -13,8 +13,7 @@ import vm  # noqa: E402
 BOOTS = {
     "commands": ["commands:typical_exchange", "commands:rate_limit",
                  "shutdown:last_acknowledgement_before_shutdown", "shutdown:watch_leaving_while_stopping"],
-    "links": ["links:unsubscribe_and_reconnect", "links:second_central", "links:bluetoothd_restart",
-              "links:strangers_and_power", "links:advertising_refused"],
+    "links": ["links:unsubscribe_and_reconnect", "links:second_central", "links:strangers_and_power"],
     # The old stack's kernel sometimes trips at a bonded disconnect: a boot of its own.
     "bonded": ["links:bonded_watch_reconnects"],
     "package": ["package:install_present_purge"],

@@ -328,16 +328,6 @@ async def advertise_dummy(adapter, name, service_uuid):
     return bus
 
 
-async def advertising_instances(adapter):
-    """How many advertisements the adapter takes at once."""
-    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
-    try:
-        manager = await _interface(bus, f"/org/bluez/{adapter}", "org.bluez.LEAdvertisingManager1")
-        return await manager.get_supported_instances()
-    finally:
-        bus.disconnect()
-
-
 class Stranger:
     """Any local program: a connection of its own to the system bus that
     talks straight to the agent's connection (found by the agent's pid).
