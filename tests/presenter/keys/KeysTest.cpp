@@ -8,6 +8,7 @@
 
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
+#include "presenter/keys/X11Focus.h"
 
 namespace orbilatch::presenter::keys {
 namespace {
@@ -21,6 +22,51 @@ struct FakeKeyboard final : Keyboard {
     std::string description() const override { return name; }
     std::string name, pressed;
 };
+
+struct FakeFocus final : WindowFocus {
+    explicit FakeFocus(Focus focus) : focus(std::move(focus)) {}
+    Focus read() override { return focus; }
+    std::string description() const override { return "as a fake shows it"; }
+    Focus focus;
+};
+
+TEST(KeyRouteTest, AKeyGoesOutOnlyToTheProfilesProgramsOrWhereTheFocusCannotBeSeen) {
+    using enum Focus::Seen;
+    const std::string elsewhere = "FOCUS_ELSEWHERE: the focus is on ";
+    const struct {
+        std::string_view profile;
+        std::optional<Focus> focus;  // nothing: --any-window
+        std::string outcome;         // the key pressed, or the failure
+    } cases[] = {
+        {"default", Focus{window, "libreoffice-impress"}, "PageDown"},
+        {"default", Focus{window, "Soffice"}, "PageDown"},
+        {"default", Focus{window, "Evince"}, "PageDown"},
+        {"okular", Focus{window, "okular"}, "PageDown"},
+        {"pdfpc", Focus{window, "Pdfpc"}, "PageDown"},
+        {"browser", Focus{window, "firefox-esr"}, "PageDown"},
+        {"browser", Focus{window, "Chromium"}, "PageDown"},
+        {"default", Focus{window, "XTerm"}, elsewhere + "XTerm, not a program of the default profile"},
+        {"default", Focus{window, "okular"}, elsewhere + "okular, not a program of the default profile"},
+        {"pdfpc", Focus{window, "Pdfpc-helper"}, elsewhere + "Pdfpc-helper, not a program of the pdfpc profile"},
+        {"browser", Focus{window, ""}, elsewhere + "a window that names no program, not a program of the browser profile"},
+        {"default", Focus{noWindow, ""}, "FOCUS_ELSEWHERE: no window has the focus"},
+        {"okular", Focus{unknown, ""}, "PageDown"},
+        {"okular", std::nullopt, "PageDown"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " " + (c.focus ? c.focus->windowClass : "--any-window"));
+        FakeKeyboard keyboard;
+        const Profile& profile = *profileNamed(c.profile);
+        KeyRoute route(keyboard, std::get<KeyMap>(makeKeyMap(c.profile, {})), profile,
+                       c.focus ? std::make_unique<FakeFocus>(*c.focus) : nullptr);
+        std::string outcome;
+        route.carryOut(protocol::Command::nextSlide, [&outcome](Carried carried) {
+            outcome = carried.failure ? carried.failure->code + ": " + carried.failure->reason : carried.action;
+        });
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(keyboard.pressed, c.outcome == "PageDown" ? "PageDown" : "");
+    }
+}
 
 // Letters and digits are numbered by rule; the kernel's and X's own names for each code check it.
 TEST(KeysTest, LettersAndDigitsCarryTheirOwnCodes) {
@@ -42,7 +88,7 @@ TEST(KeysTest, EachProfilePressesTheKeysTheUsersGuideNames) {
         table += " " + std::string(profile.name) + " |";
         rule += "---|";
         FakeKeyboard keyboard;
-        KeyRoute route(keyboard, std::get<KeyMap>(makeKeyMap(profile.name, {})));
+        KeyRoute route(keyboard, std::get<KeyMap>(makeKeyMap(profile.name, {})), profile, nullptr);
         for (const protocol::Command command : protocol::commands) {
             route.carryOut(command, [](Carried) {});
             rows[protocol::indexOf(command)] += " " + keyboard.pressed + " |";
