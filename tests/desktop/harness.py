@@ -137,6 +137,7 @@ class Desktop:
         window.change_attributes(event_mask=X.KeyPressMask | X.KeyReleaseMask)
         self.x.sync()
         self.heard[window.id] = []
+        return window
 
     def keys(self, window):
         """The key events sent to a window listened to, as (keysym, pressed)."""
@@ -153,6 +154,5 @@ class Desktop:
         if wm_class:
             window.set_wm_class(*wm_class)
         window.map()
-        self.listen(window)
-        self.focus(window)
+        self.focus(self.listen(window))
         return window

@@ -45,8 +45,7 @@ class Presenter:
         return json.loads(line) if line else None
 
     def tap(self, command, probe=None, expected=None, refused=None):
-        """One command from the watch, after `settle()`: acknowledged `executed` (or failed with the error code
-        `refused`), then `probe()` is `expected`."""
+        """A tap after `settle()`: acknowledged `executed` (or failed: `refused`), then `probe()` is `expected`."""
         self.settle()
         self.count += 1
         self.send(received(2, str(self.count), command))
