@@ -36,7 +36,7 @@ const std::vector<Profile>& profiles() {
         // F puts a reveal.js deck in full screen and Escape leaves it; F5 would reload the page.
         {"browser", "slide decks such as reveal.js in Firefox, Chromium or Google Chrome",
          {"PageDown", "PageUp", "F", "Escape", "B"},
-         {"firefox", "firefox-esr", "chromium", "google-chrome"}},
+         {"firefox", "firefox-esr", "chromium", "chromium-browser", "google-chrome"}},
     };
     return table;
 }
