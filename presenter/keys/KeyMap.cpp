@@ -45,8 +45,9 @@ bool isFor(const Profile& profile, std::string_view windowClass) {
     const auto sameLetters = [](char a, char b) {
         return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
     };
-    return std::ranges::any_of(profile.windowClasses,
-                               [&](std::string_view known) { return std::ranges::equal(known, windowClass, sameLetters); });
+    return std::ranges::any_of(profile.windowClasses, [&](std::string_view known) {
+        return std::ranges::equal(known, windowClass, sameLetters);
+    });
 }
 
 const Profile* profileNamed(std::string_view name) {

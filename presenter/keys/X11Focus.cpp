@@ -82,8 +82,9 @@ Window keyWindow(::Display* display, Window focus) {
 
 // The top-level windows: the root's children, and where a window manager
 // has put them into frames of its own, the windows it manages.
-std::vector<Window> topLevels(::Display* display, Window root, const Family& rootFamily) {
-    std::vector<Window> windows = rootFamily.children;
+std::vector<Window> topLevels(::Display* display, Window root) {
+    const auto rootFamily = familyOf(display, root);
+    std::vector<Window> windows = rootFamily ? rootFamily->children : std::vector<Window>{};
     Atom type = None;
     int format = 0;
     unsigned long count = 0, remaining = 0;
@@ -104,7 +105,7 @@ std::vector<Window> topLevels(::Display* display, Window root, const Family& roo
 // Impress's show window names no program, nor a leader or a process; its
 // editor, a window of the same X client, does. The server tells each
 // client's share of window numbers, so that no mask is assumed.
-std::string classOfClient(::Display* display, Window window, Window root, const Family& rootFamily) {
+std::string classOfClient(::Display* display, Window window, Window root) {
     int count = 0;
     XResClient* clients = nullptr;
     if (!XResQueryClients(display, &count, &clients)) return {};
@@ -116,7 +117,7 @@ std::string classOfClient(::Display* display, Window window, Window root, const 
 
     // A mapped window of the program tells more than its hidden helpers.
     std::string unmappedClass;
-    for (const Window other : topLevels(display, root, rootFamily)) {
+    for (const Window other : topLevels(display, root)) {
         if (other == window || (other & ~owner->resource_mask) != owner->resource_base) continue;
         std::string otherClass = windowClass(display, other);
         if (otherClass.empty()) continue;
@@ -139,10 +140,7 @@ Focus look(::Display* display) {
         const auto family = familyOf(display, window);
         if (!family) return {Focus::Seen::window, {}};  // closed while it was looked at
         if (window == family->root) return {Focus::Seen::noWindow, {}};
-        if (family->parent == family->root) {
-            const auto rootFamily = familyOf(display, family->root);
-            return {Focus::Seen::window, rootFamily ? classOfClient(display, window, family->root, *rootFamily) : ""};
-        }
+        if (family->parent == family->root) return {Focus::Seen::window, classOfClient(display, window, family->root)};
         window = family->parent;
     }
 }
@@ -155,7 +153,9 @@ Focus X11Focus::read() {
     return x_->lost() ? Focus{} : seen;
 }
 
-std::string X11Focus::description() const { return "only to the profile's programs, by the focus on the X display " + x_->name(); }
+std::string X11Focus::description() const {
+    return "only to windows of the profile's programs (the focus seen on the X display " + x_->name() + ")";
+}
 
 std::unique_ptr<WindowFocus> openWindowFocus(bool keysGoThroughX) {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
