@@ -14,6 +14,7 @@
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
 #include "presenter/notify/DesktopNotifications.h"
+#include "presenter/keys/X11Focus.h"
 #include "presenter/options/Options.h"
 #include "system/EventLoop.h"
 #include "system/TerminationSignals.h"
@@ -91,8 +92,9 @@ int main(int argc, char** argv) {
         }
         return usageError;
     }
-    const auto& [keyboard, notice] = std::get<keys::OpenedKeyboard>(opened);
-    keys::KeyRoute route(*keyboard, options.keys);
+    const auto& [keyboard, notice, throughX] = std::get<keys::OpenedKeyboard>(opened);
+    keys::KeyRoute route(*keyboard, options.keys, options.profile,
+                         options.anyWindow ? nullptr : keys::openWindowFocus(throughX));
     if (!notice.empty()) display.diagnostic("orbilatch-present: " + notice);
     display.diagnostic("orbilatch-present: " + route.description());
 
