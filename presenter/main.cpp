@@ -49,12 +49,6 @@ bool notifies(const options::Options& options) {
     return options.notify.value_or(!::isatty(STDOUT_FILENO) && !::isatty(STDERR_FILENO));
 }
 
-// How the commands reach each kind of program, one "program: how" line each.
-std::vector<std::string> programRoutes(const options::Options& options) {
-    return {"programs: none driven directly; every program gets keys in the focused window (" +
-            options.keys.describe() + ")"};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,7 +63,7 @@ int main(int argc, char** argv) {
         std::cout << options::helpText();
         return 0;
     }
-    if (options.check) return check::checkSetUp(options.keyboard, programRoutes(options));
+    if (options.check) return check::checkSetUp(options.keyboard, options.keys.describe());
 
     const auto mode = options.json              ? Display::Mode::json
                       : ::isatty(STDOUT_FILENO) ? Display::Mode::terminal

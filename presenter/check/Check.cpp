@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "presenter/check/Bluetoothd.h"
+#include "presenter/check/PresentationPrograms.h"
 #include "presenter/check/Verdict.h"
 #include "presenter/keys/XtestKeyboard.h"
 #include "system/FileDescriptor.h"
@@ -33,7 +34,7 @@ std::optional<std::string> installedUdevRule() {
 }
 
 Facts gatherFacts() {
-    Facts facts{askBluetoothd(), uinputError(), installedUdevRule(), std::nullopt, {}};
+    Facts facts{askBluetoothd(), uinputError(), installedUdevRule(), std::nullopt, {}, askSessionBus()};
     auto xtest = keys::XtestKeyboard::open();
     if (auto* reason = std::get_if<std::string>(&xtest)) {
         facts.xtestError = *reason;
@@ -45,8 +46,8 @@ Facts gatherFacts() {
 
 }  // namespace
 
-int checkSetUp(keys::KeyboardKind keyboard, const std::vector<std::string>& programs) {
-    const Verdict verdict = judge(gatherFacts(), keyboard, programs);
+int checkSetUp(keys::KeyboardKind keyboard, const std::string& keys) {
+    const Verdict verdict = judge(gatherFacts(), keyboard, keys);
     std::string text;
     for (const Line& line : verdict.lines) text += format(line) + "\n";
     writeAll(STDOUT_FILENO, text);

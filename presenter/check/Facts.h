@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orbilatch::presenter::check {
 
@@ -29,6 +30,12 @@ struct BluetoothdFacts {
     std::optional<Adapter> adapter;
 };
 
+// What runs on the session bus, where presentation programs offer a way in.
+struct ProgramFacts {
+    std::string unreachable;  // why the session bus could not be asked; empty when it answered
+    std::vector<std::string> running;  // such as "pdfpc", "Okular"
+};
+
 // Everything the verdict is made of.
 struct Facts {
     BluetoothdFacts bluetoothd;
@@ -36,6 +43,7 @@ struct Facts {
     std::optional<std::string> udevRule;  // where the rule is installed
     std::optional<std::string> xtestError;  // nothing when XTEST works
     std::string xtestDescription;           // where it does, such as "XTEST on the X display :0"
+    ProgramFacts programs;
 };
 
 }  // namespace orbilatch::presenter::check

@@ -67,9 +67,23 @@ Line xtestLine(const Facts& facts, Mark failing) {
     return {failing, "XTEST: " + *facts.xtestError, "run it in the X11 session at the screen"};
 }
 
+// No program is driven other than by keys yet; the line says which ones could be.
+Line programsLine(const ProgramFacts& programs, const std::string& keys) {
+    const std::string howKeys = "get keys in the focused window (" + keys + ")";
+    if (!programs.unreachable.empty()) {
+        return {Mark::ok, "presentation programs: the session bus cannot be asked (" + programs.unreachable +
+                              "); every program will " + howKeys, {}};
+    }
+    std::string found;
+    for (const std::string& program : programs.running) found += (found.empty() ? "" : ", ") + program;
+    if (found.empty()) return {Mark::ok, "presentation programs on the session bus: none; every program will " + howKeys, {}};
+    return {Mark::ok, "presentation programs on the session bus: " + found + "; they and every other program " + howKeys,
+            {}};
+}
+
 }  // namespace
 
-Verdict judge(const Facts& facts, KeyboardKind keyboard, const std::vector<std::string>& programs) {
+Verdict judge(const Facts& facts, KeyboardKind keyboard, const std::string& keys) {
     const bool uinputWorks = facts.uinputError == 0, xtestWorks = !facts.xtestError;
     const bool keysWork = keyboard == KeyboardKind::uinput ? uinputWorks
                           : keyboard == KeyboardKind::xtest ? xtestWorks
@@ -82,7 +96,7 @@ Verdict judge(const Facts& facts, KeyboardKind keyboard, const std::vector<std::
     verdict.lines = {bluetoothdLine(facts.bluetoothd), adapterLine(facts.bluetoothd), uinputLine(facts, uinputFailing),
                      udevRuleLine(facts, uinputFailing), xtestLine(facts, xtestFailing)};
     const bool bluetoothWorks = verdict.lines[0].mark != Mark::fail && verdict.lines[1].mark == Mark::ok;
-    for (const std::string& program : programs) verdict.lines.push_back({Mark::ok, program, {}});
+    verdict.lines.push_back(programsLine(facts.programs, keys));
     verdict.canPresent = bluetoothWorks && keysWork;
     return verdict;
 }

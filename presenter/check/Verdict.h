@@ -25,10 +25,10 @@ struct Verdict {
 };
 
 // The checks in order: bluetoothd and its version, the adapter, /dev/uinput,
-// the udev rule, XTEST, then one line for each way the presenter drives
-// programs ("program: how"). It can present with bluetoothd 5.66 or newer, an
+// the udev rule, XTEST, then the presentation programs found and how they get
+// the commands: keys, described by keys. It can present with bluetoothd 5.66 or newer, an
 // adapter that can serve the watch and a keyboard of the kind asked for.
-Verdict judge(const Facts& facts, keys::KeyboardKind keyboard, const std::vector<std::string>& programs);
+Verdict judge(const Facts& facts, keys::KeyboardKind keyboard, const std::string& keys);
 
 // "ok    text", "FAIL  text. Fix: fix"
 std::string format(const Line& line);

@@ -13,7 +13,8 @@ from desktop.harness import Desktop, require
 from presenter.stand_in_agent import PRESENT, Presenter
 from agent_events import ADVERTISING, CONNECTED, SHUTDOWN_REQUEST, WATCH_CONNECTED, acknowledgement, received
 
-require(["Xvfb"], ["Xlib"])
+require(["Xvfb"], ["Xlib", "dbus"])
+import dbus  # noqa: E402
 
 COMMANDS = [received(2, "41", "START_PRESENTATION"), received(2, "42", "NEXT_SLIDE"),
             received(1, "43", "PREVIOUS_SLIDE"), received(2, "44", "TOGGLE_BLACK_SCREEN"),
@@ -86,14 +87,20 @@ class Lifecycle(unittest.TestCase):
             uinput = "ok    /dev/uinput: writable"
         except OSError as error:
             uinput = rf"(warn|FAIL)  /dev/uinput: {os.strerror(error.errno)}"
+        keys = r"get keys in the focused window \(NEXT_SLIDE PageDown, .+\)"
         with Desktop() as desktop:
+            session_bus = desktop.env["DBUS_SESSION_BUS_ADDRESS"]
+            pdfpc = dbus.bus.BusConnection(session_bus)
+            pdfpc.request_name("io.github.pdfpc")
             # A bus without bluetoothd, then none at all.
-            for system_bus, display, bluetoothd, xtest in (
-                    (desktop.env["DBUS_SESSION_BUS_ADDRESS"], desktop.env["DISPLAY"], r"FAIL  bluetoothd: not running",
-                     r"ok    XTEST on the X display :\d+ \(X11 windows only\)"),
+            for bus, display, bluetoothd, xtest, programs in (
+                    (session_bus, desktop.env["DISPLAY"], r"FAIL  bluetoothd: not running",
+                     r"ok    XTEST on the X display :\d+ \(X11 windows only\)",
+                     rf"ok    presentation programs on the session bus: pdfpc; they and every other program {keys}"),
                     ("unix:path=/nonexistent", "", r"FAIL  bluetoothd: cannot ask the system bus \(No such file.*\)",
-                     r"(warn|FAIL)  XTEST: DISPLAY is not set")):
-                env = dict(desktop.env, DBUS_SYSTEM_BUS_ADDRESS=system_bus, DISPLAY=display)
+                     r"(warn|FAIL)  XTEST: DISPLAY is not set",
+                     rf"ok    presentation programs: the session bus cannot be asked \(.+\); every program will {keys}")):
+                env = dict(desktop.env, DBUS_SYSTEM_BUS_ADDRESS=bus, DBUS_SESSION_BUS_ADDRESS=bus, DISPLAY=display)
                 check = subprocess.run([PRESENT, "--check"], env=env, capture_output=True, text=True, timeout=30)
                 self.assertEqual(check.returncode, 1, "it cannot present without bluetoothd")
                 lines = check.stdout.splitlines()
@@ -101,7 +108,7 @@ class Lifecycle(unittest.TestCase):
                         bluetoothd, r"FAIL  Bluetooth adapter: unknown while bluetoothd cannot be asked",
                         uinput,
                         r"ok    udev rule: .+|(warn|FAIL)  udev rule for /dev/uinput: not installed",
-                        xtest, r"ok    programs: .+")):
+                        xtest, programs)):
                     # A failed check says how to mend it, on the same line.
                     self.assertRegex(line, rf"^(({expected})(\. Fix: .+)?)$", check.stdout)
                     self.assertEqual(". Fix: " in line, not line.startswith("ok"), line)

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "presenter/check/PresentationPrograms.h"
 #include "presenter/check/Verdict.h"
 
 namespace orbilatch::presenter::check {
@@ -21,34 +22,34 @@ TEST(VerdictTest, ItCanPresentWithBluetoothdAnAdapterAndOneKeyboardOfTheKindAske
         KeyboardKind keyboard;
         std::string marks;  // bluetoothd, adapter, uinput, udev rule, XTEST, the program line; then the verdict
     } cases[] = {
-        {"a desktop", {running, 0, rule, std::nullopt, "XTEST on the X display :0"}, KeyboardKind::automatic,
+        {"a desktop", {running, 0, rule, std::nullopt, "XTEST on the X display :0", {}}, KeyboardKind::automatic,
          "ok ok ok ok ok ok: can present"},
-        {"the VM: no display", {running, 0, rule, noDisplay, {}}, KeyboardKind::automatic,
+        {"the VM: no display", {running, 0, rule, noDisplay, {}, {}}, KeyboardKind::automatic,
          "ok ok ok ok warn ok: can present"},
-        {"no system bus, no uinput, no display", {{"No such file or directory", false, {}}, ENOENT, {}, noDisplay, {}},
+        {"no system bus, no uinput, no display", {{"No such file or directory", false, {}}, ENOENT, {}, noDisplay, {}, {}},
          KeyboardKind::automatic, "FAIL FAIL FAIL FAIL FAIL ok: cannot"},
-        {"bluetoothd stopped, XTEST stands in for uinput", {{{}, false, {}}, EACCES, {}, std::nullopt, "XTEST"},
+        {"bluetoothd stopped, XTEST stands in for uinput", {{{}, false, {}}, EACCES, {}, std::nullopt, "XTEST", {}},
          KeyboardKind::automatic, "FAIL FAIL warn warn ok ok: cannot"},
-        {"XTEST stands in", {running, EACCES, rule, std::nullopt, "XTEST"}, KeyboardKind::automatic,
+        {"XTEST stands in", {running, EACCES, rule, std::nullopt, "XTEST", {}}, KeyboardKind::automatic,
          "ok ok warn ok ok ok: can present"},
-        {"uinput asked for, XTEST there", {running, EACCES, rule, std::nullopt, "XTEST"}, KeyboardKind::uinput,
+        {"uinput asked for, XTEST there", {running, EACCES, rule, std::nullopt, "XTEST", {}}, KeyboardKind::uinput,
          "ok ok FAIL ok ok ok: cannot"},
-        {"XTEST asked for, uinput there", {running, 0, {}, noDisplay, {}}, KeyboardKind::xtest,
+        {"XTEST asked for, uinput there", {running, 0, {}, noDisplay, {}, {}}, KeyboardKind::xtest,
          "ok ok ok warn FAIL ok: cannot"},
-        {"no adapter, so no version", {{{}, true, {}}, 0, rule, noDisplay, {}}, KeyboardKind::automatic,
+        {"no adapter, so no version", {{{}, true, {}}, 0, rule, noDisplay, {}, {}}, KeyboardKind::automatic,
          "warn FAIL ok ok warn ok: cannot"},
-        {"an adapter without BlueZ's device ID", {with({"hci0", true, true, {}}), 0, rule, noDisplay, {}},
+        {"an adapter without BlueZ's device ID", {with({"hci0", true, true, {}}), 0, rule, noDisplay, {}, {}},
          KeyboardKind::automatic, "warn ok ok ok warn ok: can present"},
-        {"BlueZ 5.55", {with({"hci0", true, true, Version{5, 55}}), 0, rule, noDisplay, {}}, KeyboardKind::automatic,
+        {"BlueZ 5.55", {with({"hci0", true, true, Version{5, 55}}), 0, rule, noDisplay, {}, {}}, KeyboardKind::automatic,
          "FAIL ok ok ok warn ok: cannot"},
-        {"powered off", {with({"hci0", false, true, Version{5, 82}}), 0, rule, noDisplay, {}},
+        {"powered off", {with({"hci0", false, true, Version{5, 82}}), 0, rule, noDisplay, {}, {}},
          KeyboardKind::automatic, "ok FAIL ok ok warn ok: cannot"},
-        {"no LE peripheral role", {with({"hci1", true, false, Version{5, 82}}), 0, rule, noDisplay, {}},
+        {"no LE peripheral role", {with({"hci1", true, false, Version{5, 82}}), 0, rule, noDisplay, {}, {}},
          KeyboardKind::automatic, "ok FAIL ok ok warn ok: cannot"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Verdict verdict = judge(c.facts, c.keyboard, {"programs: keys"});
+        const Verdict verdict = judge(c.facts, c.keyboard, "NEXT_SLIDE PageDown");
         std::string marks;
         for (const Line& line : verdict.lines) {
             const std::string text = format(line);
@@ -58,6 +59,15 @@ TEST(VerdictTest, ItCanPresentWithBluetoothdAnAdapterAndOneKeyboardOfTheKindAske
         marks.back() = ':';
         EXPECT_EQ(marks + (verdict.canPresent ? " can present" : " cannot"), c.marks);
     }
+}
+
+TEST(VerdictTest, PdfpcAndOkularAreKnownByTheirSessionBusNames) {
+    using Programs = std::vector<std::string>;
+    EXPECT_EQ(presentationPrograms({":1.7", "org.kde.okular-", "org.kde.okularx-12", "org.kde.okular-12a",
+                                    "io.github.pdfpc"}),
+              Programs{"pdfpc"});
+    EXPECT_EQ(presentationPrograms({"org.freedesktop.DBus", "org.kde.okular-345", "org.kde.okular-7"}),
+              Programs{"Okular"});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ file the root gained is in its upper layer and not in the lower one."""
 
 import asyncio
 import os
+import time
 from pathlib import Path
 
 from presenter import every_command_presses_its_key
@@ -62,7 +63,8 @@ async def install_present_purge(rig):
 
 
 async def until(what, condition, timeout=30):
-    for _ in range(int(timeout / 0.2)):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
         if await asyncio.to_thread(condition):
             return
         await asyncio.sleep(0.2)

@@ -125,7 +125,9 @@ class UserSession:
         self.systemctl("start", "desktop-session.target")
 
     def end_desktop(self):
-        self.systemctl("stop", "desktop-session.target")
+        # As GNOME's logout does (its shutdown target conflicts with it): the
+        # graphical session ends at once, not when the manager finds it unneeded.
+        self.systemctl("stop", "desktop-session.target", "graphical-session.target")
 
     def journal(self, unit):
         """The lines a user unit wrote, read as root (--user-unit as root would match root's own)."""
