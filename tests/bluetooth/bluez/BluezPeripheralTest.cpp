@@ -227,11 +227,16 @@ TEST_F(BluezPeripheralTest, AnAnswerAfterAStateUpdateIsNoOutcome) {
 
 // Notifications go through the watch's socket until it hangs up: a full one
 // says when it has room again; the hang-up is reported once, whether it is
-// seen first or a notification finds the socket closed first.
+// seen first or a notification finds the socket closed first. A withdrawn
+// service serves on until another is added, so that what falls due before
+// the exit still reaches the watch, and a watch leaving then is seen leaving.
 TEST_F(BluezPeripheralTest, NotifiesTheWatchThroughItsSocketUntilItHangsUp) {
     poweredOn();
     publish();
     FileDescriptor socket = subscribe();
+    peripheral->removeAllServices();
+    peripheral->stopAdvertising();
+    EXPECT_THAT(bluez->messages(), ElementsAre("hci0 UnregisterAdvertisement advertisement1"));
     EXPECT_EQ(watch.identifier.toString(), "CA04E71C-C796-59D2-9AC2-8981C34CE130");
     int sent = 0;
     while (notify()) ++sent;
