@@ -13,6 +13,8 @@ namespace orbilatch::presenter::options {
 struct Options {
     std::string agent;  // empty: the agent installed next to this program
     keys::KeyMap keys;
+    keys::Profile profile;
+    bool anyWindow = false;  // keys go to whichever window has the focus
     keys::KeyboardKind keyboard = keys::KeyboardKind::automatic;
     bool json = false;
     bool help = false;

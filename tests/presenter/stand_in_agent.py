@@ -44,15 +44,16 @@ class Presenter:
         line = self.lines.readline()
         return json.loads(line) if line else None
 
-    def tap(self, command, probe, expected):
-        """One command from the watch, after `settle()`: acknowledged `executed`, then `probe()` is `expected`."""
+    def tap(self, command, probe=None, expected=None, refused=None):
+        """A tap after `settle()`: acknowledged `executed` (or failed: `refused`), then `probe()` is `expected`."""
         self.settle()
         self.count += 1
         self.send(received(2, str(self.count), command))
         ack = self.read()
-        if ack != acknowledgement(str(self.count)):
+        if ack != acknowledgement(str(self.count), 2, *(("failed", refused) if refused else ())):
             raise AssertionError(f"{command}: {ack}; orbilatch-present said:\n{self.desktop.log('orbilatch-present')}")
-        wait_for(f"after {command}", probe, expected)
+        if probe:
+            wait_for(f"after {command}", probe, expected)
 
 
 if __name__ == "__main__":
