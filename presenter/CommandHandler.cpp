@@ -8,9 +8,10 @@ CommandHandler::Handled CommandHandler::handle(const CommandReceived& command,
                                                std::chrono::steady_clock::time_point arrived) {
     CommandOutcome outcome{command.command, {}, std::nullopt, {}};
     if (const auto known = protocol::commandNamed(command.command)) {
-        Carried carried = route_.carryOut(*known);
-        outcome.action = std::move(carried.action);
-        outcome.failure = std::move(carried.failure);
+        route_.carryOut(*known, [&outcome](Carried carried) {
+            outcome.action = std::move(carried.action);
+            outcome.failure = std::move(carried.failure);
+        });
     } else {
         outcome.failure = Failure{"UNKNOWN_COMMAND", "no such command: " + command.command};
     }
