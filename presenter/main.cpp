@@ -7,9 +7,9 @@
 #include <system_error>
 
 #include "presenter/AgentProcess.h"
-#include "presenter/CommandHandler.h"
 #include "presenter/Display.h"
 #include "presenter/Presenter.h"
+#include "presenter/ProgramChoice.h"
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
 #include "presenter/options/Options.h"
@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
     try {
         EventLoop loop;
         AgentProcess agent(agentPath);
-        CommandHandler commands(route);
-        Presenter presenter(loop, agent, commands, display);
+        ProgramChoice routes({}, route, "");
+        Presenter presenter(loop, agent, routes, display);
         return presenter.run();
     } catch (const std::system_error& error) {
         display.diagnostic("orbilatch-present: cannot run the agent " + agentPath + ": " + error.code().message());
