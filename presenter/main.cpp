@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     try {
         EventLoop loop;
         AgentProcess agent(agentPath);
-        ProgramChoice routes({}, route, "");
+        ProgramChoice routes({}, route, options.app);
         Presenter presenter(loop, agent, routes, display);
         return presenter.run();
     } catch (const std::system_error& error) {
