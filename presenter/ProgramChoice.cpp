@@ -18,7 +18,7 @@ int showRank(Show::State state) {
 
 }  // namespace
 
-ProgramChoice::ProgramChoice(std::vector<const ProgramSource*> sources, Route& keys, std::string app)
+ProgramChoice::ProgramChoice(std::vector<ProgramSource*> sources, Route& keys, std::string app)
     : sources_(std::move(sources)), keys_(keys), app_(std::move(app)), absent_(app_) {}
 
 Route& ProgramChoice::choose() {
@@ -28,7 +28,7 @@ Route& ProgramChoice::choose() {
         return std::tuple(showRank(found.program->show().state), usedLast, found.since);
     };
     std::optional<Found> best;
-    for (const ProgramSource* source : sources_) {
+    for (ProgramSource* source : sources_) {
         for (const Found& found : source->running()) {
             if (!app_.empty() && found.program->name() != app_) continue;
             if (!best || rank(found) > rank(*best)) best = found;

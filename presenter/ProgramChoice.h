@@ -26,7 +26,7 @@ public:
     static constexpr std::string_view keysName = "keys";
 
     // app: empty to choose, keysName or a program's name to force it.
-    ProgramChoice(std::vector<const ProgramSource*> sources, Route& keys, std::string app);
+    ProgramChoice(std::vector<ProgramSource*> sources, Route& keys, std::string app);
 
     Route& choose() override;
 
@@ -44,7 +44,7 @@ private:
         std::string name_;
     };
 
-    std::vector<const ProgramSource*> sources_;
+    std::vector<ProgramSource*> sources_;
     Route& keys_;
     std::string app_;
     Absent absent_;

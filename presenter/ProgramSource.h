@@ -19,7 +19,7 @@ struct Found {
 class ProgramSource {
 public:
     virtual ~ProgramSource() = default;
-    virtual std::vector<Found> running() const = 0;
+    virtual std::vector<Found> running() = 0;
 };
 
 }  // namespace orbilatch::presenter

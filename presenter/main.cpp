@@ -10,9 +10,11 @@
 #include "presenter/Display.h"
 #include "presenter/Presenter.h"
 #include "presenter/ProgramChoice.h"
+#include "presenter/bus/SessionBus.h"
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
 #include "presenter/options/Options.h"
+#include "presenter/pdfpc/Pdfpc.h"
 #include "system/EventLoop.h"
 #include "system/TerminationSignals.h"
 
@@ -33,6 +35,28 @@ void blockSignals() {
     // A write to an agent that just died must fail, not end the presenter.
     std::signal(SIGPIPE, SIG_IGN);
 }
+
+// The presentation programs driven directly, found on the session bus.
+struct Programs {
+    SdBusPtr bus;
+    std::optional<pdfpc::Pdfpc> pdfpc;
+
+    Programs(sd_event* loop, Display& display) {
+        auto opened = bus::openSessionBus(loop);
+        if (auto* error = std::get_if<std::string>(&opened)) {
+            display.diagnostic("orbilatch-present: " + *error + "; every command becomes a key");
+            return;
+        }
+        bus = std::move(std::get<SdBusPtr>(opened));
+        pdfpc.emplace(bus.get());
+    }
+
+    std::vector<ProgramSource*> sources() {
+        std::vector<ProgramSource*> found;
+        if (pdfpc) found.push_back(&*pdfpc);
+        return found;
+    }
+};
 
 std::string defaultAgent() {
     std::error_code error;
@@ -74,7 +98,8 @@ int main(int argc, char** argv) {
     try {
         EventLoop loop;
         AgentProcess agent(agentPath);
-        ProgramChoice routes({}, route, options.app);
+        Programs programs(loop.handle(), display);
+        ProgramChoice routes(programs.sources(), route, options.app);
         Presenter presenter(loop, agent, routes, display);
         return presenter.run();
     } catch (const std::system_error& error) {

@@ -1,7 +1,9 @@
 """A private X display for the presenter and a presentation program: Xvfb, a session
 bus, logs, a five-page deck, windows found by title, focus, screen grabs."""
 
+import contextlib
 import importlib.util
+import json
 import os
 import shutil
 import signal
@@ -90,6 +92,44 @@ class Desktop:
                                        start_new_session=True, **options)
         self.processes.append(process)
         return process
+
+    def bus(self):
+        import dbus
+        return dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
+
+    @contextlib.contextmanager
+    def call_seen(self, member):
+        """Once the block is done, waits until a call of `member` has gone over the session bus."""
+        monitor = subprocess.Popen(["dbus-monitor", "--address", self.env["DBUS_SESSION_BUS_ADDRESS"],
+                                    f"type='method_call',member='{member}'"], stdout=subprocess.PIPE, text=True)
+        try:
+            monitor.stdout.readline()  # the bus daemon's greeting: it listens
+            yield
+            wait_for(f"a call of {member}", lambda: f"member={member}" in monitor.stdout.readline() or None)
+        finally:
+            monitor.kill()
+            monitor.wait()
+
+    def quit_midway(self, watch, program, command, member):
+        """`program` stops answering, gets `command` as the call `member`, and dies: the watch hears PROGRAM_GONE."""
+        os.kill(program.pid, signal.SIGSTOP)
+        with self.call_seen(member):
+            command_id = watch.command(command)
+        program.kill()
+        watch.answered(command_id, "PROGRAM_GONE")
+
+    def pdfpc(self, deck, audience):
+        """pdfpc on the deck, its presentation window at `audience`, with notes that name each page;
+        returns the process and pdfpc's own D-Bus interface."""
+        import dbus
+        with open(deck + "pc", "w") as notes:  # pdfpc's notes file; it gives the page's notes out on D-Bus
+            pages = [{"idx": n - 1, "label": str(n), "overlay": 0, "note": f"page {n}"} for n in range(1, 6)]
+            json.dump({"pdfpcFormat": 2, "pages": pages}, notes)
+        process = self.start(["pdfpc", "--windowed", "both", "--size", "960:540", deck])
+        self.place(self.window("pdfpc - presentation"), *audience)
+        bus = self.bus()
+        wait_for("pdfpc on the session bus", lambda: bus.name_has_owner("io.github.pdfpc"), True)
+        return process, dbus.Interface(bus.get_object("io.github.pdfpc", "/io/github/pdfpc"), "io.github.pdfpc")
 
     def log(self, program):
         with open(f"{self.dir}/{program}.log", errors="replace") as log:

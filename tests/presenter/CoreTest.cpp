@@ -33,7 +33,7 @@ struct FakeProgram final : Program {
 
 struct FakeSource final : ProgramSource {
     std::vector<Found> found;
-    std::vector<Found> running() const override { return found; }
+    std::vector<Found> running() override { return found; }
 };
 
 nlohmann::json acknowledgement(std::string id, int version, std::string code = "") {

@@ -44,15 +44,25 @@ class Presenter:
         line = self.lines.readline()
         return json.loads(line) if line else None
 
-    def tap(self, command, probe, expected):
-        """One command from the watch, after `settle()`: acknowledged `executed`, then `probe()` is `expected`."""
-        self.settle()
+    def command(self, command):
+        """Sends one command from the watch, in version 2; returns its commandId."""
         self.count += 1
         self.send(received(2, str(self.count), command))
+        return str(self.count)
+
+    def answered(self, command_id, error=None):
+        """Reads the acknowledgement of the command: `executed`, or failed with the code `error`."""
         ack = self.read()
-        if ack != acknowledgement(str(self.count)):
-            raise AssertionError(f"{command}: {ack}; orbilatch-present said:\n{self.desktop.log('orbilatch-present')}")
-        wait_for(f"after {command}", probe, expected)
+        if ack != acknowledgement(command_id, 2, "failed" if error else "executed", error):
+            raise AssertionError(f"{command_id}: {ack}; orbilatch-present said:\n{self.desktop.log('orbilatch-present')}")
+
+    def tap(self, command, probe=None, expected=None, error=None):
+        """One command from the watch, after `settle()`: acknowledged `executed` (or failed with the code
+        `error`), then `probe()` is `expected`."""
+        self.settle()
+        self.answered(self.command(command), error)
+        if probe:
+            wait_for(f"after {command}", probe, expected)
 
 
 if __name__ == "__main__":
