@@ -13,6 +13,7 @@
 #include "presenter/bus/SessionBus.h"
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
+#include "presenter/okular/Okular.h"
 #include "presenter/options/Options.h"
 #include "presenter/pdfpc/Pdfpc.h"
 #include "system/EventLoop.h"
@@ -40,6 +41,7 @@ void blockSignals() {
 struct Programs {
     SdBusPtr bus;
     std::optional<pdfpc::Pdfpc> pdfpc;
+    std::optional<okular::OkularSource> okular;
 
     Programs(sd_event* loop, Display& display) {
         auto opened = bus::openSessionBus(loop);
@@ -49,11 +51,13 @@ struct Programs {
         }
         bus = std::move(std::get<SdBusPtr>(opened));
         pdfpc.emplace(bus.get());
+        okular.emplace(bus.get(), loop);
     }
 
     std::vector<ProgramSource*> sources() {
         std::vector<ProgramSource*> found;
         if (pdfpc) found.push_back(&*pdfpc);
+        if (okular) found.push_back(&*okular);
         return found;
     }
 };

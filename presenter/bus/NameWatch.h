@@ -10,9 +10,9 @@
 namespace orbilatch::presenter::bus {
 
 // Follows the owners of the names that `wanted` picks among those under a
-// namespace of the session bus (such as "org.kde"): those owned now, then
-// each change as the bus daemon announces it, never by asking again. A name
-// that passes to another owner goes and comes back.
+// namespace of the session bus (such as "org.kde"): those owned when it is
+// made, then each change as the bus daemon announces it, never by asking
+// again. A name that passes to another owner goes and comes back.
 class NameWatch {
 public:
     using Wanted = std::function<bool(std::string_view name)>;
@@ -23,7 +23,7 @@ public:
     NameWatch& operator=(const NameWatch&) = delete;
 
 private:
-    void onOwnerChanged(sd_bus_message* message);
+    static int onOwnerChanged(sd_bus_message* message, void* self, sd_bus_error* error);
     void onNames(sd_bus_message* reply);
     void set(const std::string& name, bool owned);
 
@@ -31,7 +31,6 @@ private:
     Changed changed_;
     std::set<std::string> owned_;
     SdBusSlotPtr changes_;
-    SdBusSlotPtr listing_;
 };
 
 }  // namespace orbilatch::presenter::bus

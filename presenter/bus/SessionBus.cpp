@@ -72,6 +72,8 @@ SdBusSlotPtr subscribe(sd_bus* bus, const std::string& rule, std::function<void(
     return owning(slot, std::make_unique<std::function<void(sd_bus_message*)>>(std::move(handler)));
 }
 
+std::string describe(const sd_bus_error* error) { return error->message ? error->message : error->name; }
+
 bool isGone(const sd_bus_error* error) {
     return sd_bus_error_has_names(error, SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER,
                                   SD_BUS_ERROR_NO_REPLY, SD_BUS_ERROR_DISCONNECTED);

@@ -35,6 +35,9 @@ SdBusSlotPtr call(sd_bus* bus, const Method& method, Reply reply, const Argument
 // daemon has taken the rule, until the slot is dropped.
 SdBusSlotPtr subscribe(sd_bus* bus, const std::string& rule, std::function<void(sd_bus_message*)> handler);
 
+// The error's message, or its name where it has none.
+std::string describe(const sd_bus_error* error);
+
 // Whether the error says that whoever was called is not there (any more).
 bool isGone(const sd_bus_error* error);
 

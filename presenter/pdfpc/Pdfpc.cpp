@@ -44,7 +44,7 @@ void Pdfpc::trigger(const char* action, Done done, Unmoved unmoved) {
         [this, unmoved](sd_bus_message*, const sd_bus_error* error) {
             if (!error) return answer({action_, unmoved});
             answer({action_, Failure{bus::isGone(error) ? code::programGone : code::noReport,
-                                     std::string("pdfpc: ") + (error->message ? error->message : error->name)}});
+                                     "pdfpc: " + bus::describe(error)}});
         },
         [action](sd_bus_message* call) { return sd_bus_message_append(call, "s", action); });
 }

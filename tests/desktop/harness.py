@@ -98,10 +98,12 @@ class Desktop:
         return dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
 
     @contextlib.contextmanager
-    def call_seen(self, member):
-        """Once the block is done, waits until a call of `member` has gone over the session bus."""
+    def call_seen(self, member, arguments=""):
+        """Once the block is done, waits until a call of `member` has gone over the session bus (with
+        `arguments`, such as "arg1='NumberOfOverlays'")."""
         monitor = subprocess.Popen(["dbus-monitor", "--address", self.env["DBUS_SESSION_BUS_ADDRESS"],
-                                    f"type='method_call',member='{member}'"], stdout=subprocess.PIPE, text=True)
+                                    f"type='method_call',member='{member}',{arguments}".rstrip(",")],
+                                   stdout=subprocess.PIPE, text=True)
         try:
             monitor.stdout.readline()  # the bus daemon's greeting: it listens
             yield
