@@ -23,13 +23,14 @@ class Presenter:
 
     def __init__(self, desktop, options=(), terminal=None, settle=lambda: None, env=(), **popen):
         self.desktop, self.settle, self.count = desktop, settle, 0
-        listener = socket.create_server(f"{desktop.dir}/agent.sock", family=socket.AF_UNIX)
+        path = f"{desktop.dir}/agent{len(desktop.processes)}.sock"  # one for each presenter on the desktop
+        listener = socket.create_server(path, family=socket.AF_UNIX)
         listener.settimeout(30)
         command = [PRESENT, "--keyboard", "xtest", "--agent", os.path.abspath(__file__), *options]
         if terminal:
             command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11", "-e", "sh", "-c",
                        f'"$@" 2>>{desktop.dir}/orbilatch-present.log', "sh", *command]
-        env = {"ORBILATCH_STAND_IN_SOCKET": f"{desktop.dir}/agent.sock", **dict(env)}
+        env = {"ORBILATCH_STAND_IN_SOCKET": path, **dict(env)}
         self.process = desktop.start(command, env=env, **popen)
         self.connection, _ = listener.accept()
         self.connection.settimeout(20)
