@@ -133,6 +133,19 @@ class Desktop:
         wait_for("pdfpc on the session bus", lambda: bus.name_has_owner("io.github.pdfpc"), True)
         return process, dbus.Interface(bus.get_object("io.github.pdfpc", "/io/github/pdfpc"), "io.github.pdfpc")
 
+    def okular(self, deck):
+        """Okular on the deck; returns the process and its part's own D-Bus interface."""
+        import dbus
+        os.makedirs(f"{self.dir}/config", exist_ok=True)
+        with open(f"{self.dir}/config/okularrc", "w") as settings:  # no box on how to leave a presentation
+            settings.write("[Notification Messages]\npresentationInfo=false\n")
+        process = self.start(["okular", deck])
+        bus, name = self.bus(), f"org.kde.okular-{process.pid}"
+        wait_for("Okular on the session bus", lambda: bus.name_has_owner(name), True, timeout=60)
+        part = dbus.Interface(bus.get_object(name, "/okular"), "org.kde.okular")
+        wait_for("the deck in Okular", lambda: int(part.pages()) or None, timeout=60)
+        return process, part
+
     def log(self, program):
         with open(f"{self.dir}/{program}.log", errors="replace") as log:
             return log.read()

@@ -2,15 +2,13 @@
 hears for each command, the page read back from Okular and its presentation window from the X server; pdfpc
 beside it, which comes first while it runs; each quitting in the middle of a command."""
 
-import os
 import subprocess
 import unittest
 
-from desktop.harness import Desktop, require, wait_for, write_deck
+from desktop.harness import Desktop, require, write_deck
 from presenter.stand_in_agent import Presenter
 
 require(["Xvfb", "dbus-daemon", "dbus-monitor", "okular", "pdfpc"], ["dbus", "Xlib", "PIL"])
-import dbus  # noqa: E402
 from Xlib import X  # noqa: E402
 
 AUDIENCE = (960, 0, 960, 540)  # where pdfpc's presentation window is put
@@ -33,15 +31,7 @@ class OkularOverTheBus(unittest.TestCase):
         with Desktop() as desktop:
             deck = f"{desktop.dir}/deck.pdf"
             write_deck(deck)
-            os.makedirs(f"{desktop.dir}/config")
-            with open(f"{desktop.dir}/config/okularrc", "w") as settings:  # no box on how to leave a presentation
-                settings.write("[Notification Messages]\npresentationInfo=false\n")
-            okular = desktop.start(["okular", deck])
-            bus = desktop.bus()
-            name = f"org.kde.okular-{okular.pid}"
-            wait_for("Okular on the session bus", lambda: bus.name_has_owner(name), True, timeout=60)
-            part = dbus.Interface(bus.get_object(name, "/okular"), "org.kde.okular")
-            wait_for("the deck in Okular", lambda: int(part.pages()), 5, timeout=60)
+            okular, part = desktop.okular(deck)
 
             def state():
                 """Okular's page, and whether it shows its presentation."""
