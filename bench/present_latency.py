@@ -90,7 +90,8 @@ def main():
 
         def page_turned(_):
             """Okular's page once it is where the last command took it: 2 after NEXT, 1 after PREVIOUS."""
-            wait_for("Okular's page", lambda: int(part.currentPage()), 2 if len(results["Okular by D-Bus"][0]) % 2 else 1)
+            expected = 2 if len(results["Okular by D-Bus"][0]) % 2 else 1
+            wait_for("Okular's page", lambda: int(part.currentPage()), expected)
             return time.monotonic()
         measure("Okular by D-Bus", to_okular, page_turned, args.tries, results)
 

@@ -55,7 +55,8 @@ class Presenter:
         """Reads the acknowledgement of the command: `executed`, or failed with the code `error`."""
         ack = self.read()
         if ack != acknowledgement(command_id, 2, "failed" if error else "executed", error):
-            raise AssertionError(f"{command_id}: {ack}; orbilatch-present said:\n{self.desktop.log('orbilatch-present')}")
+            said = self.desktop.log("orbilatch-present")
+            raise AssertionError(f"{command_id}: {ack}; orbilatch-present said:\n{said}")
 
     def tap(self, command, probe=None, expected=None, error=None):
         """One command from the watch, after `settle()`: acknowledged `executed` (or failed with the code
