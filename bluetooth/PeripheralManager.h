@@ -96,8 +96,9 @@ public:
 // Every request (addService, startAdvertising) gets exactly one outcome
 // callback, also when it was withdrawn before the platform answered, with one
 // exception: a request made while the state is not poweredOn, or one whose
-// answer comes after the state left poweredOn, gets none. The state update
-// stands for it, and the next poweredOn asks again.
+// answer comes after a later state update (the state left poweredOn, or
+// poweredOn was reported anew), gets none, success or failure. The state
+// update stands for it, and the next poweredOn asks again.
 class PeripheralManager {
 public:
     virtual ~PeripheralManager() = default;

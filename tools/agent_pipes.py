@@ -57,9 +57,12 @@ class AgentProcess:
         self.kill()
 
     def kill(self):
+        """Ends the agent if it still runs; every line it wrote is then queued."""
         if self.process.poll() is None:
             self.process.kill()
         self.process.wait()
+        for reader in self._readers:
+            reader.join()
         for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
             if stream:
                 stream.close()

@@ -127,11 +127,12 @@ class Watch:
     # -- finding and connecting ----------------------------------------
 
     async def find(self, timeout=60.0, rescan_every=3.0, on_scanning=None):
-        """Scans until a device advertising the name or the service is seen
-        (the name travels in the scan response, which not every scan gets). The scan is
-        restarted every few seconds: an advertisement that was missed is not
-        always repeated (an emulated controller reports it once, when scanning
-        or advertising is switched on), but a new scan brings it again.
+        """Scans until a device advertising both the name and the service is
+        seen (the name travels in the scan response, which not every scan
+        gets). The scan is restarted every few seconds: an advertisement that
+        was missed is not always repeated (an emulated controller reports it
+        once, when scanning or advertising is switched on), but a new scan
+        brings it again.
 
         on_scanning, if given, is awaited once the adapter is discovering."""
         found = asyncio.Event()
@@ -139,7 +140,7 @@ class Watch:
 
         def detected(device, advertisement):
             name = advertisement.local_name or device.name
-            if name == self.name or self.service_uuid in [u.lower() for u in advertisement.service_uuids]:
+            if name == self.name and self.service_uuid in [u.lower() for u in advertisement.service_uuids]:
                 seen["device"] = device
                 found.set()
 
@@ -157,7 +158,8 @@ class Watch:
                         await on_scanning()
                 remaining = deadline - time.monotonic()
                 if remaining <= 0:
-                    raise WatchError(f"no device named {self.name!r} found on {self.adapter}")
+                    raise WatchError(f"no device named {self.name!r} with the service {self.service_uuid} "
+                                     f"found on {self.adapter}")
                 try:
                     await asyncio.wait_for(found.wait(), min(rescan_every, remaining))
                 except asyncio.TimeoutError:
@@ -248,13 +250,13 @@ class Watch:
 
     # -- commands and acknowledgements ----------------------------------
 
-    async def write(self, frame):
-        """Writes one frame with response. Returns the ATT result: 0 for
-        success, else the error code. A write that got no ATT answer raises
-        WatchError."""
+    async def write(self, frame, response=True):
+        """Writes one frame, with response unless told. Returns the ATT
+        result: 0 for success (all a write without response ever gets), else
+        the error code. A write that got no ATT answer raises WatchError."""
         frame = bytes(frame)
         try:
-            await self.client.write_gatt_char(COMMAND_UUID, frame, response=True)
+            await self.client.write_gatt_char(COMMAND_UUID, frame, response=response)
         except BleakError as error:
             code = att_code_of(error)
             if code is None:

@@ -2,16 +2,15 @@
 controller use it, with the link dropping now and then.
 
 Each cycle the watch sends commands one after the other, each acknowledged by
-the controller and notified back; then a burst of fifteen writes at once, five
-beyond the rate limit; then the watch goes away with an acknowledgement
-pending (unsubscribing, or disconnecting) and comes back to it. Nothing may
-be lost or misordered:
+the controller and notified back; then a burst of fifteen writes at once,
+those beyond the rate limit refused; then the watch goes away with an
+acknowledgement pending (unsubscribing, or disconnecting) and comes back to
+it. Nothing may be lost or misordered:
 
 - every write answered success has its command_received, every refused one
   its report, and nothing else is reported;
-- a burst that reached the agent within a second had at most ten admitted;
 - every acknowledgement reaches the watch, at once or when it comes back;
-- nothing is written to standard error;
+- nothing is written to standard error (as in every scenario);
 - the agent's resident memory is as large at the end as after the first
   cycles, give or take a little.
 """
@@ -21,8 +20,8 @@ import time
 
 from agent_events import (ADVERTISING, CONNECTED, DISCONNECTED, RATE_LIMITED, WATCH_CONNECTED,
                             WATCH_DISCONNECTED, ack_notified, ack_received, acknowledgement, received)
+from commands import SUCCESS, UNLIKELY
 
-SUCCESS = 0x00
 BURST = 15
 WARM_UP_CYCLES = 2
 # Resident memory may move by allocator noise, not by anything that grows
@@ -55,22 +54,18 @@ class Soak:
         self.counts["commands"] += 1
 
     async def burst(self):
-        await asyncio.sleep(1.1)  # an empty window
         ids = [self.next_id() for _ in range(BURST)]
         results = await asyncio.gather(*(self.watch.write(f"OL2|C|{i}|N".encode()) for i in ids))
-        events, times = [], []
-        for _ in ids:
-            events.append(await self.agent.next_event())
-            times.append(self.agent.last_event_at)
+        events = [await self.agent.next_event() for _ in ids]
         admitted = [i for i, result in zip(ids, results) if result == SUCCESS]
         reported = [event["commandId"] for event in events if event["type"] == "command_received"]
         assert sorted(reported) == sorted(admitted), f"admitted {admitted}, reported {events}"
-        assert all(event == RATE_LIMITED for event in events if event["type"] != "command_received"), events
-        if times[-1] - times[0] < 1.0:
-            assert len(admitted) <= 10, f"{len(admitted)} writes admitted within a second"
+        refused = [event for event in events if event["type"] != "command_received"]
+        assert refused == [RATE_LIMITED] * (BURST - len(admitted)), f"ATT results {results}, events {events}"
+        assert set(results) <= {SUCCESS, UNLIKELY}, f"ATT results {results}"
         self.counts["burst writes admitted"] += len(admitted)
-        self.counts["burst writes refused"] += BURST - len(admitted)
-        await asyncio.sleep(1.1)
+        self.counts["burst writes refused"] += len(refused)
+        await asyncio.sleep(1.1)  # the next round trips are not refused
 
     async def drop_link(self, disconnect):
         """The watch leaves; the controller's acknowledgement waits for it."""
@@ -112,7 +107,6 @@ async def soak(rig):
         rss["largest"] = max(rss.get("largest", 0), rss_kib(agent))
         rig.log("soak", f"cycle {cycle}: {time.monotonic() - started:.0f} s, {run.serial} commands")
     rss["end"] = rss_kib(agent)
-    assert agent.drain_stderr() == [], "no diagnostics expected"
     rig.note(f"{(time.monotonic() - started) / 60:.1f} min, {cycle} cycles: "
              + ", ".join(f"{name} {count}" for name, count in run.counts.items()))
     rig.note("RSS (KiB): " + ", ".join(f"{name} {value}" for name, value in rss.items()))

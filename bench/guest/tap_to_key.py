@@ -58,6 +58,7 @@ async def presenter(rig):
     load_uinput()
     watch = rig.watch("hci1")
     present = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput")
+    await present.expect_diagnostic("orbilatch-present: keys go out through .*uinput.*")
     keyboard = KeyReader()
     try:
         await watch.subscribe()
@@ -74,4 +75,3 @@ async def presenter(rig):
         assert await present.wait() == 0
     finally:
         keyboard.close()
-        present.kill()

@@ -36,9 +36,9 @@ std::optional<ManagerState> deriveState(BluezLink link, const std::optional<Adap
     return ManagerState::poweredOn;
 }
 
-std::optional<ManagerState> StateReporter::report(std::optional<ManagerState> derived) {
-    if (!derived || (reportedAny_ && *derived == current_)) return std::nullopt;
-    reportedAny_ = true;
+std::optional<ManagerState> StateChangeFilter::pass(std::optional<ManagerState> derived) {
+    if (!derived || (passedAny_ && *derived == current_)) return std::nullopt;
+    passedAny_ = true;
     current_ = *derived;
     return derived;
 }

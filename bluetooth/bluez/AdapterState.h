@@ -31,16 +31,16 @@ std::optional<ManagerState> deriveState(BluezLink link, const std::optional<Adap
 
 // Lets a state through only when it differs from the last one let through;
 // the first one always passes.
-class StateReporter {
+class StateChangeFilter {
 public:
-    std::optional<ManagerState> report(std::optional<ManagerState> derived);
+    std::optional<ManagerState> pass(std::optional<ManagerState> derived);
     ManagerState current() const { return current_; }
     // Lets the next state through even when it equals the current one.
-    void restart() { reportedAny_ = false; }
+    void letNextThrough() { passedAny_ = false; }
 
 private:
     ManagerState current_ = ManagerState::unknown;
-    bool reportedAny_ = false;
+    bool passedAny_ = false;
 };
 
 // The adapter to use: the lowest path, so the choice does not depend on the

@@ -6,23 +6,26 @@
 #include "bluetooth/bluez/BluezErrors.h"
 #include "bluetooth/bluez/BluezMessages.h"
 #include "bluetooth/bluez/BusCalls.h"
+#include "bluetooth/bluez/BusNames.h"
 
 namespace orbilatch::bluetooth::bluez {
 namespace {
 
-const std::string ownerRule =
-    "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
-    "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='org.bluez'";
-const std::string interfacesAddedRule =
-    "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.ObjectManager',member='InterfacesAdded'";
-const std::string interfacesRemovedRule =
-    "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.ObjectManager',member='InterfacesRemoved'";
-const std::string propertiesRule =
-    "type='signal',sender='org.bluez',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
-    "path_namespace='/org/bluez'";
+std::string signalRule(const std::string& interface, const std::string& member, const std::string& more) {
+    return "type='signal',interface='" + interface + "',member='" + member + "'," + more;
+}
+
+const std::string bluetoothdSends = std::string("sender='") + busName::bluez + "'";
+const std::string ownerRule = signalRule(interfaceName::driver, "NameOwnerChanged",
+                                         std::string("sender='") + busName::driver + "',path='" + busName::driverPath +
+                                             "',arg0='" + busName::bluez + "'");
+const std::string interfacesAddedRule = signalRule(interfaceName::objectManager, "InterfacesAdded", bluetoothdSends);
+const std::string interfacesRemovedRule = signalRule(interfaceName::objectManager, "InterfacesRemoved", bluetoothdSends);
+const std::string propertiesRule = signalRule(interfaceName::properties, "PropertiesChanged",
+                                              bluetoothdSends + ",path_namespace='" + busName::bluezObjects + "'");
 // sd-bus raises this one itself when the connection ends; it never reaches the bus.
 const std::string disconnectedRule =
-    "type='signal',path='/org/freedesktop/DBus/Local',interface='org.freedesktop.DBus.Local',member='Disconnected'";
+    signalRule(interfaceName::local, "Disconnected", std::string("path='") + busName::localPath + "'");
 
 bool sentBy(sd_bus_message* message, const char* name) {
     const char* sender = sd_bus_message_get_sender(message);
@@ -67,7 +70,7 @@ int BluetoothdWatcher::askForOwner() {
         bus_, call.get(),
         [this](sd_bus_message* reply) {
             if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-                if (sd_bus_error_has_name(error, errorName::disconnected) || owner_) return;
+                if (meansBusIsGone(bus_) || owner_) return;
                 link_ = isAccessDenied(error->name) ? BluezLink::accessDenied : BluezLink::noOwner;
                 listener_.bluezChanged();
                 return;
@@ -100,12 +103,12 @@ void BluetoothdWatcher::loadObjects() {
     SdBusMessagePtr call;
     int r = newCall(bus_, busName::bluez, "/", interfaceName::objectManager, "GetManagedObjects", call);
     if (r >= 0) r = callAsync(bus_, call.get(), [this](sd_bus_message* reply) { objectsLoaded(reply); }, objectsCall_);
-    if (r < 0 && !meansBusIsGone(r)) objectsUnknown(failure("cannot ask bluetoothd for its objects", r));
+    if (r < 0 && !meansBusIsGone(bus_)) objectsUnknown(failure("cannot ask bluetoothd for its objects", r));
 }
 
 void BluetoothdWatcher::objectsLoaded(sd_bus_message* reply) {
+    if (meansBusIsGone(reply)) return;
     if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-        if (meansBluetoothdIsGone(error->name)) return;
         if (isAccessDenied(error->name)) {
             link_ = BluezLink::accessDenied;
             listener_.bluezChanged();
@@ -185,7 +188,7 @@ void BluetoothdWatcher::onPropertiesChanged(sd_bus_message* signal) {
     objects_.changeProperties(path, interface, changed, invalidated);
     const auto after = objects_.device(path);
     if (before && after && before->connected != after->connected)
-        listener_.deviceConnectionChanged(path, after->connected);
+        listener_.deviceConnectionChanged(path, *after);
     chooseAdapterAndReport();
 }
 

@@ -29,7 +29,7 @@ public:
         // A central is subscribed through the adapter in use, so a lower
         // adapter appearing must not take its place.
         virtual bool adapterInUse() const = 0;
-        virtual void deviceConnectionChanged(const std::string& device, bool connected) = 0;
+        virtual void deviceConnectionChanged(const std::string& device, const DeviceFacts& facts) = 0;
         virtual void deviceRemoved(const std::string& device) = 0;
 
     protected:

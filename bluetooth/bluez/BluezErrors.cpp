@@ -41,15 +41,9 @@ std::string failure(std::string_view what, int errorNumber) {
     return std::string(what) + ": " + std::strerror(errorNumber < 0 ? -errorNumber : errorNumber);
 }
 
-bool meansBluetoothdIsGone(std::string_view name) {
-    return name == errorName::serviceUnknown || name == errorName::nameHasNoOwner || name == errorName::noReply ||
-           name == errorName::disconnected || name.starts_with(errorName::spawnFailure);
-}
+bool meansBusIsGone(sd_bus* bus) { return sd_bus_is_open(bus) <= 0; }
 
-bool meansBusIsGone(int errorNumber) {
-    const int code = errorNumber < 0 ? -errorNumber : errorNumber;
-    return code == ENOTCONN || code == ECONNRESET || code == EPIPE;
-}
+bool meansBusIsGone(sd_bus_message* reply) { return meansBusIsGone(sd_bus_message_get_bus(reply)); }
 
 bool isAccessDenied(std::string_view name) { return name == errorName::accessDenied; }
 

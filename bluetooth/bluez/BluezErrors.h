@@ -19,11 +19,14 @@ PlatformError platformErrorFrom(const sd_bus_error& error);
 // advertisement: Cannot allocate memory". Takes errno values of either sign.
 std::string failure(std::string_view what, int errorNumber);
 
-// The bus answered for a bluetoothd that has gone or never was there: no
-// outcome of bluetoothd's; the change of owner follows.
-bool meansBluetoothdIsGone(std::string_view name);
-// Our own connection to the bus is broken; its Disconnected signal follows.
-bool meansBusIsGone(int errorNumber);
+// Our own connection to the bus is ending or has ended, and whatever we
+// registered with it: its Disconnected signal follows. A reply then is
+// sd-bus's own ("Connection terminated"), not bluetoothd's answer; any other
+// reply is, a call that timed out among them. bluetoothd itself is gone only
+// once its name has lost its owner, which the bus says before it fails the
+// calls that were waiting for it.
+bool meansBusIsGone(sd_bus* bus);
+bool meansBusIsGone(sd_bus_message* reply);
 bool isAccessDenied(std::string_view name);
 
 // How we answer calls on our objects.

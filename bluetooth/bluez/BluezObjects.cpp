@@ -69,16 +69,20 @@ std::string BluezObjects::adapterAddress(const std::string& path) const {
     return valueOr(propertiesOf(path, interfaceName::adapter), "Address", std::string{});
 }
 
+DeviceFacts deviceFactsFrom(const Properties& device) {
+    return {
+        .adapterPath = valueOr(&device, "Adapter", std::string{}),
+        .address = valueOr(&device, "Address", std::string{}),
+        .addressType = valueOr(&device, "AddressType", std::string{}),
+        .connected = valueOr(&device, "Connected", false),
+        .bonded = valueOr(&device, "Bonded", false),
+    };
+}
+
 std::optional<DeviceFacts> BluezObjects::device(const std::string& path) const {
     const Properties* device = propertiesOf(path, interfaceName::device);
     if (!device) return std::nullopt;
-    return DeviceFacts{
-        .adapterPath = valueOr(device, "Adapter", std::string{}),
-        .address = valueOr(device, "Address", std::string{}),
-        .addressType = valueOr(device, "AddressType", std::string{}),
-        .connected = valueOr(device, "Connected", false),
-        .bonded = valueOr(device, "Bonded", false),
-    };
+    return deviceFactsFrom(*device);
 }
 
 const Properties* BluezObjects::propertiesOf(const std::string& path, const std::string& interface) const {

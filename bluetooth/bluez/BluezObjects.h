@@ -25,6 +25,9 @@ struct DeviceFacts {
     bool bonded = false;
 };
 
+// A Device1's facts, from its properties.
+DeviceFacts deviceFactsFrom(const Properties& device);
+
 // bluetoothd's objects as its ObjectManager and PropertiesChanged report them.
 class BluezObjects {
 public:

@@ -20,8 +20,9 @@ void withdrawAll(std::vector<Published>& published) {
 
 }  // namespace
 
-BluezPeripheral::BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose)
-    : loop_(loop), delegate_(delegate), diagnose_(std::move(diagnose)),
+BluezPeripheral::BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose,
+                                 std::chrono::microseconds registrationTimeout)
+    : loop_(loop), delegate_(delegate), diagnose_(std::move(diagnose)), registrationTimeout_(registrationTimeout),
       subscriptions_(loop.handle(), loop, *this, *this, diagnose_) {
     // Nothing is said before the loop runs, not even why the bus is out of reach.
     loop_.post([this] { connect(); });
@@ -98,13 +99,15 @@ void BluezPeripheral::respondToRequest(const AttRequest& request, AttError resul
     auto pending = pendingWrites_.extract(request.replyKey);
     if (pending.empty()) return;
     const int r = answer(pending.mapped().get(), answerFor(result));
-    if (r < 0 && !meansBusIsGone(r)) diagnose_(failure("cannot answer a write", r));
+    if (r < 0 && !meansBusIsGone(bus_.get())) diagnose_(failure("cannot answer a write", r));
 }
 
 // bluetoothd and its adapter
 
 void BluezPeripheral::bluezChanged() {
-    if (reporter_.report(derivedState())) delegate_.peripheralManagerDidUpdateState(*this);
+    if (!stateChanges_.pass(derivedState())) return;
+    ++stateUpdates_;
+    delegate_.peripheralManagerDidUpdateState(*this);
 }
 
 // Whatever was registered went with bluetoothd; the requests it never answered
@@ -124,25 +127,18 @@ void BluezPeripheral::adapterReplaced() {
     withdrawApplications(/*onlyRetired=*/false);
     withdrawAll(advertisements_);
     forgetSettled();
-    reporter_.restart();
+    stateChanges_.letNextThrough();
 }
 
 bool BluezPeripheral::adapterInUse() const { return subscriptions_.any(); }
 
-void BluezPeripheral::deviceConnectionChanged(const std::string& device, bool connected) {
-    subscriptions_.connectionChanged(device, connected);
+void BluezPeripheral::deviceConnectionChanged(const std::string& device, const DeviceFacts& facts) {
+    subscriptions_.connectionChanged(device, facts);
 }
 
 void BluezPeripheral::deviceRemoved(const std::string& device) {
     subscriptions_.deviceRemoved(device);
     identities_.forget(device);
-}
-
-// An adapter powered off under a request refuses it ("Failed to register
-// advertisement"); the state update already said why, and the next poweredOn
-// asks again.
-bool BluezPeripheral::refusedByAnAdapterGoneMeanwhile(const std::optional<PlatformError>& error) const {
-    return error && !bluetoothdReady();
 }
 
 bool BluezPeripheral::bluetoothdReady() const { return derivedState() == ManagerState::poweredOn; }
@@ -201,31 +197,27 @@ void BluezPeripheral::unsubscribed(const std::string& device, const Uuid& charac
 
 void BluezPeripheral::readyToSend() { delegate_.isReadyToUpdateSubscribers(*this); }
 
-std::optional<DeviceFacts> BluezPeripheral::device(const std::string& path) const {
-    return watcher_ ? watcher_->objects().device(path) : std::nullopt;
-}
-
-int BluezPeripheral::askWhetherConnected(const std::string& device, std::function<void(bool connected)> answer,
+int BluezPeripheral::askWhetherConnected(const std::string& device, std::function<void(const DeviceFacts&)> answer,
                                          SdBusSlotPtr& slot) {
     SdBusMessagePtr call;
-    int r = newCall(bus_.get(), busName::bluez, device.c_str(), interfaceName::properties, "Get", call);
-    if (r >= 0) r = sd_bus_message_append(call.get(), "ss", interfaceName::device, "Connected");
+    int r = newCall(bus_.get(), busName::bluez, device.c_str(), interfaceName::properties, "GetAll", call);
+    if (r >= 0) r = sd_bus_message_append(call.get(), "s", interfaceName::device);
     if (r < 0) return r;
     return callAsync(
         bus_.get(), call.get(),
         [this, device, answer = std::move(answer)](sd_bus_message* reply) {
-            int connected = 0;
+            Properties properties;
             if (const sd_bus_error* error = sd_bus_message_get_error(reply)) {
-                if (!meansBluetoothdIsGone(error->name))
+                if (!meansBusIsGone(reply))
                     diagnose_("bluetoothd did not say whether " + device + " is connected: " +
                               platformErrorFrom(*error).description);
                 return;
             }
-            if (const int read = sd_bus_message_read(reply, "v", "b", &connected); read < 0) {
+            if (const int read = readProperties(reply, properties); read < 0) {
                 diagnose_(failure("cannot read whether " + device + " is connected", read));
                 return;
             }
-            answer(connected != 0);
+            answer(deviceFactsFrom(properties));
         },
         slot);
 }
@@ -258,11 +250,15 @@ void BluezPeripheral::publish(std::vector<Published<Exported>>& published, const
     };
     int r = exportAt(path, *entry.registration, entry.object);
     if (r < 0) return reportSoon({failure("cannot export the " + what, r)});
-    r = entry.registration->request([this, report](const std::optional<PlatformError>& error) {
-        if (!refusedByAnAdapterGoneMeanwhile(error)) report(error);
+    // An answer that comes after the adapter left poweredOn is no outcome (an
+    // adapter powered off under a request refuses it: "Failed to register
+    // advertisement"): the state update stands for it, and the next poweredOn
+    // asks again.
+    r = entry.registration->request([this, report, asked = stateUpdates_](const std::optional<PlatformError>& error) {
+        if (stateUpdates_ == asked) report(error);
     });
     if (r < 0) {
-        if (!meansBusIsGone(r)) reportSoon({failure("cannot register the " + what, r)});
+        if (!meansBusIsGone(bus_.get())) reportSoon({failure("cannot register the " + what, r)});
         return;
     }
     published.push_back(std::move(entry));
@@ -270,7 +266,8 @@ void BluezPeripheral::publish(std::vector<Published<Exported>>& published, const
 
 std::unique_ptr<Registration> BluezPeripheral::newRegistration(const Registration::Manager& manager,
                                                                const std::string& path) {
-    return std::make_unique<Registration>(bus_.get(), manager, *watcher_->adapter(), path, diagnose_);
+    return std::make_unique<Registration>(bus_.get(), manager, *watcher_->adapter(), path, registrationTimeout_,
+                                          diagnose_);
 }
 
 std::string BluezPeripheral::newObjectPath(std::string_view kind) {

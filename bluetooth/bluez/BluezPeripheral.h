@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -38,12 +39,15 @@ public:
     // For a human: what failed and why.
     using Diagnose = orbilatch::Diagnose;
 
-    BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose);
+    // bluetoothd reads our objects before it answers a registration: an
+    // answer may take a while, and none at all within the timeout is a refusal.
+    BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose,
+                    std::chrono::microseconds registrationTimeout = std::chrono::seconds(25));
     BluezPeripheral(const BluezPeripheral&) = delete;
     BluezPeripheral& operator=(const BluezPeripheral&) = delete;
     ~BluezPeripheral() override;
 
-    ManagerState state() const override { return reporter_.current(); }
+    ManagerState state() const override { return stateChanges_.current(); }
     void removeAllServices() override;
     void addService(const MutableService& service) override;
     void startAdvertising(const AdvertisementData& data) override;
@@ -67,7 +71,7 @@ private:
     void bluetoothdLeft() override;
     void adapterReplaced() override;
     bool adapterInUse() const override;
-    void deviceConnectionChanged(const std::string& device, bool connected) override;
+    void deviceConnectionChanged(const std::string& device, const DeviceFacts& facts) override;
     void deviceRemoved(const std::string& device) override;
 
     void writeValue(const Uuid& characteristic, sd_bus_message* call) override;
@@ -77,17 +81,15 @@ private:
     void unsubscribed(const std::string& device, const Uuid& characteristic) override;
     void readyToSend() override;
 
-    std::optional<DeviceFacts> device(const std::string& path) const override;
-    int askWhetherConnected(const std::string& device, std::function<void(bool connected)> answer,
-                            SdBusSlotPtr& slot) override;
     bool announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value) override;
+    int askWhetherConnected(const std::string& device, std::function<void(const DeviceFacts&)> answer,
+                            SdBusSlotPtr& slot) override;
 
     using Report = std::function<void(const std::optional<PlatformError>& error)>;
 
     void connect();
     std::optional<ManagerState> derivedState() const;
     bool bluetoothdReady() const;
-    bool refusedByAnAdapterGoneMeanwhile(const std::optional<PlatformError>& error) const;
     template <typename Exported, typename Export>
     void publish(std::vector<Published<Exported>>& published, const Registration::Manager& manager,
                  std::string_view kind, const std::string& what, Export exportAt, Report report);
@@ -100,9 +102,12 @@ private:
     EventLoop& loop_;
     PeripheralManagerDelegate& delegate_;
     Diagnose diagnose_;
+    std::chrono::microseconds registrationTimeout_;
     SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;
-    StateReporter reporter_;
+    StateChangeFilter stateChanges_;
+    // Answers to requests made before the latest state update are no outcomes.
+    std::uint64_t stateUpdates_ = 0;
     NotifySubscriptions subscriptions_;
     CentralIdentities identities_;
 

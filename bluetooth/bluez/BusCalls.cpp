@@ -31,10 +31,11 @@ int newCall(sd_bus* bus, const char* destination, const char* path, const char* 
     return sd_bus_message_set_auto_start(message, 0);
 }
 
-int callAsync(sd_bus* bus, sd_bus_message* call, MessageHandler onReply, SdBusSlotPtr& slot) {
+int callAsync(sd_bus* bus, sd_bus_message* call, MessageHandler onReply, SdBusSlotPtr& slot,
+              std::chrono::microseconds timeout) {
     auto handler = std::make_unique<MessageHandler>(std::move(onReply));
     sd_bus_slot* made = nullptr;
-    const int r = sd_bus_call_async(bus, &made, call, dispatch, handler.get(), 0);
+    const int r = sd_bus_call_async(bus, &made, call, dispatch, handler.get(), timeout.count());
     if (r < 0) return r;
     adoptHandler(made, std::move(handler), slot);
     return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -17,8 +18,9 @@ int newCall(sd_bus* bus, const char* destination, const char* path, const char* 
             SdBusMessagePtr& call);
 
 // Sends the call; the handler receives its reply or error unless the slot is
-// dropped first.
-int callAsync(sd_bus* bus, sd_bus_message* call, MessageHandler onReply, SdBusSlotPtr& slot);
+// dropped first. No reply within the timeout (zero: the bus's own) is an error.
+int callAsync(sd_bus* bus, sd_bus_message* call, MessageHandler onReply, SdBusSlotPtr& slot,
+              std::chrono::microseconds timeout = {});
 
 // Sends the call and lets its reply go unread.
 int sendWithoutReply(sd_bus* bus, sd_bus_message* call);

@@ -12,6 +12,10 @@ namespace busName {
 inline constexpr const char* bluez = "org.bluez";
 inline constexpr const char* driver = "org.freedesktop.DBus";
 inline constexpr const char* driverPath = "/org/freedesktop/DBus";
+// Below this path bluetoothd keeps its adapters and devices.
+inline constexpr const char* bluezObjects = "/org/bluez";
+// sd-bus's own signals about our connection come from this path.
+inline constexpr const char* localPath = "/org/freedesktop/DBus/Local";
 // Below this path we export our application and advertisements.
 inline constexpr const char* ourObjects = "/org/orbilatch/agent";
 }  // namespace busName
@@ -20,6 +24,7 @@ namespace interfaceName {
 inline constexpr const char* driver = "org.freedesktop.DBus";
 inline constexpr const char* objectManager = "org.freedesktop.DBus.ObjectManager";
 inline constexpr const char* properties = "org.freedesktop.DBus.Properties";
+inline constexpr const char* local = "org.freedesktop.DBus.Local";
 inline constexpr const char* adapter = "org.bluez.Adapter1";
 inline constexpr const char* device = "org.bluez.Device1";
 inline constexpr const char* gattManager = "org.bluez.GattManager1";
@@ -34,12 +39,6 @@ inline constexpr const char* failed = "org.bluez.Error.Failed";
 inline constexpr const char* notSupported = "org.bluez.Error.NotSupported";
 inline constexpr const char* invalidValueLength = "org.bluez.Error.InvalidValueLength";
 inline constexpr const char* accessDenied = "org.freedesktop.DBus.Error.AccessDenied";
-inline constexpr const char* disconnected = "org.freedesktop.DBus.Error.Disconnected";
-inline constexpr const char* serviceUnknown = "org.freedesktop.DBus.Error.ServiceUnknown";
-inline constexpr const char* nameHasNoOwner = "org.freedesktop.DBus.Error.NameHasNoOwner";
-inline constexpr const char* noReply = "org.freedesktop.DBus.Error.NoReply";
-// The start of every error of a bus that failed to start a service on demand.
-inline constexpr const char* spawnFailure = "org.freedesktop.DBus.Error.Spawn.";
 }  // namespace errorName
 
 // The lower-case text form in which BlueZ writes UUIDs.

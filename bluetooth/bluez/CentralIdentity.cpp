@@ -1,11 +1,11 @@
 #include "bluetooth/bluez/CentralIdentity.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <string>
-#include <vector>
 
-#include "bluetooth/bluez/Sha1.h"
+#include <nettle/sha1.h>
 
 namespace orbilatch::bluetooth::bluez {
 namespace {
@@ -19,12 +19,14 @@ std::string upperCase(std::string_view text) {
     return result;
 }
 
-}  // namespace
-
+// A name-based (version 5, SHA-1) UUID as RFC 4122 defines it.
 Uuid nameBasedUuid(const Uuid& nameSpace, std::string_view name) {
-    std::vector<std::uint8_t> input(nameSpace.bytes().begin(), nameSpace.bytes().end());
-    input.insert(input.end(), name.begin(), name.end());
-    const Sha1Digest digest = sha1(input);
+    sha1_ctx hash;
+    sha1_init(&hash);
+    sha1_update(&hash, nameSpace.bytes().size(), nameSpace.bytes().data());
+    sha1_update(&hash, name.size(), reinterpret_cast<const std::uint8_t*>(name.data()));
+    std::array<std::uint8_t, SHA1_DIGEST_SIZE> digest;
+    sha1_digest(&hash, digest.size(), digest.data());
 
     Uuid::Bytes bytes{};
     std::copy_n(digest.begin(), bytes.size(), bytes.begin());
@@ -32,6 +34,8 @@ Uuid nameBasedUuid(const Uuid& nameSpace, std::string_view name) {
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
     return Uuid(bytes);
 }
+
+}  // namespace
 
 Uuid centralIdentifier(const CentralAddress& address) {
     const std::string name = upperCase(address.adapterAddress) + '/' + std::string(address.addressType) + '/' +

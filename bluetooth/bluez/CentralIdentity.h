@@ -10,9 +10,6 @@
 
 namespace orbilatch::bluetooth::bluez {
 
-// A name-based (version 5, SHA-1) UUID as RFC 4122 defines it.
-Uuid nameBasedUuid(const Uuid& nameSpace, std::string_view name);
-
 // What BlueZ tells us about a central, enough to tell it apart from every other.
 struct CentralAddress {
     std::string_view adapterAddress;

@@ -76,15 +76,15 @@ bool NotifySubscriptions::send(const std::string& device, const Uuid& characteri
 }
 
 // The central cannot be reached any more: it has gone, whatever bluetoothd
-// says later. It is reported gone before the sender is told to try again, so
-// the notification waits for whoever subscribes next.
+// says later. It is reported gone, unless that was said already, before the
+// sender is told to try again, so the notification waits for whoever
+// subscribes next. Its socket stays until it hangs up, which then says nothing.
 bool NotifySubscriptions::unreachable(const std::string& device, const Uuid& characteristic) {
-    const Key key = keyOf(device, characteristic);
-    sockets_.erase(key);
-    connectionQuestions_.erase(key);
+    const bool standing = book_.isSubscribed(device, characteristic);
+    connectionQuestions_.erase(keyOf(device, characteristic));
     book_.forget(device, characteristic);
-    queue_.post([this, device, characteristic] {
-        listener_.unsubscribed(device, characteristic);
+    queue_.post([this, device, characteristic, standing] {
+        if (standing) listener_.unsubscribed(device, characteristic);
         listener_.readyToSend();
     });
     return false;
@@ -108,34 +108,32 @@ int NotifySubscriptions::onSocketEvent(sd_event_source*, int, std::uint32_t even
 }
 
 void NotifySubscriptions::hungUp(const std::string& device, const Uuid& characteristic) {
-    sockets_.erase(keyOf(device, characteristic));
-    const auto facts = bluetoothd_.device(device);
-    const bool bondedAndConnected = facts && facts->bonded && facts->connected;
-    const SubscriptionBook::HangUp verdict = book_.hungUp(device, characteristic, bondedAndConnected);
-    if (verdict == SubscriptionBook::HangUp::ignore) return;
-    if (verdict == SubscriptionBook::HangUp::reportAndAsk) {
-        // bluetoothd has handled the disconnection, if there is one, by the
-        // time it answers: the hang-up came out of the same link loss.
-        const int r = bluetoothd_.askWhetherConnected(
-            device,
-            [this, device, characteristic](bool connected) {
-                book_.connectionAnswered(device, characteristic, connected);
-                // Last: this function lives in that slot.
-                connectionQuestions_.erase(keyOf(device, characteristic));
-            },
-            connectionQuestions_[keyOf(device, characteristic)]);
-        if (r < 0) diagnose_(failure("cannot ask bluetoothd whether " + device + " is connected", r));
+    const Key key = keyOf(device, characteristic);
+    sockets_.erase(key);
+    if (!book_.hungUp(device, characteristic)) return;
+    // bluetoothd has handled the disconnection, if there is one, by the time
+    // it answers: the hang-up came out of the same link loss.
+    const int r = bluetoothd_.askWhetherConnected(
+        device,
+        [this, device, characteristic, key](const DeviceFacts& facts) {
+            book_.connectionAnswered(device, characteristic, facts.connected, facts.bonded);
+            // Last: this function lives in that slot.
+            connectionQuestions_.erase(key);
+        },
+        connectionQuestions_[key]);
+    if (r < 0) {
+        diagnose_(failure("cannot ask bluetoothd whether " + device + " is connected", r));
+        book_.forget(device, characteristic);
     }
     listener_.unsubscribed(device, characteristic);
 }
 
-void NotifySubscriptions::connectionChanged(const std::string& device, bool connected) {
-    if (connected) {
+void NotifySubscriptions::connectionChanged(const std::string& device, const DeviceFacts& facts) {
+    if (facts.connected) {
         for (const Uuid& characteristic : book_.reconnected(device)) listener_.subscribed(device, characteristic);
         return;
     }
-    const auto facts = bluetoothd_.device(device);
-    for (const Uuid& characteristic : book_.disconnected(device, facts && facts->bonded))
+    for (const Uuid& characteristic : book_.disconnected(device, facts.bonded))
         listener_.unsubscribed(device, characteristic);
 }
 

@@ -4,7 +4,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -39,15 +38,16 @@ public:
         ~Listener() = default;
     };
 
-    // What the subscriptions need to know of, and ask of, bluetoothd.
+    // What the subscriptions ask of bluetoothd.
     class Bluetoothd {
     public:
-        virtual std::optional<DeviceFacts> device(const std::string& path) const = 0;
-        // Calls answer with the device's Connected once bluetoothd has said
-        // it, unless the slot is dropped first.
-        virtual int askWhetherConnected(const std::string& device, std::function<void(bool connected)> answer,
-                                        SdBusSlotPtr& slot) = 0;
+        // Sets the characteristic's value, which bluetoothd notifies to every
+        // device subscribed to it. False when it could not.
         virtual bool announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value) = 0;
+        // Calls answer with what bluetoothd says of the device now, its
+        // connection among it, unless the slot is dropped first.
+        virtual int askWhetherConnected(const std::string& device, std::function<void(const DeviceFacts&)> answer,
+                                        SdBusSlotPtr& slot) = 0;
 
     protected:
         ~Bluetoothd() = default;
@@ -71,7 +71,7 @@ public:
     // reported unsubscribed, then readyToSend follows, both from the queue.
     bool send(const std::string& device, const Uuid& characteristic, std::span<const std::uint8_t> value);
 
-    void connectionChanged(const std::string& device, bool connected);
+    void connectionChanged(const std::string& device, const DeviceFacts& facts);
     void deviceRemoved(const std::string& device);
     // bluetoothd left: every subscription ends and is reported.
     void bluetoothdLeft();

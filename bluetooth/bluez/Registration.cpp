@@ -14,8 +14,8 @@ const Registration::Manager Registration::advertisingManager{interfaceName::adve
                                                              "RegisterAdvertisement", "UnregisterAdvertisement"};
 
 Registration::Registration(sd_bus* bus, const Manager& manager, std::string adapter, std::string path,
-                           Diagnose diagnose)
-    : bus_(bus), manager_(manager), adapter_(std::move(adapter)), path_(std::move(path)),
+                           std::chrono::microseconds timeout, Diagnose diagnose)
+    : bus_(bus), manager_(manager), adapter_(std::move(adapter)), path_(std::move(path)), timeout_(timeout),
       diagnose_(std::move(diagnose)) {}
 
 int Registration::request(OnOutcome onOutcome) {
@@ -24,7 +24,7 @@ int Registration::request(OnOutcome onOutcome) {
     if (r >= 0) r = sd_bus_message_append(call.get(), "oa{sv}", path_.c_str(), 0);
     // bluetoothd reads our objects before it answers, so the answer is awaited
     // on the loop, never blocked on.
-    if (r >= 0) r = callAsync(bus_, call.get(), [this](sd_bus_message* reply) { answered(reply); }, call_);
+    if (r >= 0) r = callAsync(bus_, call.get(), [this](sd_bus_message* reply) { answered(reply); }, call_, timeout_);
     if (r < 0) {
         stage_ = Stage::withdrawn;
         return r;
@@ -35,11 +35,11 @@ int Registration::request(OnOutcome onOutcome) {
 }
 
 void Registration::answered(sd_bus_message* reply) {
-    const sd_bus_error* error = sd_bus_message_get_error(reply);
-    if (error && meansBluetoothdIsGone(error->name)) {
+    if (meansBusIsGone(reply)) {
         stage_ = Stage::withdrawn;
         return;
     }
+    const sd_bus_error* error = sd_bus_message_get_error(reply);
     const std::optional<PlatformError> outcome =
         error ? std::optional<PlatformError>(platformErrorFrom(*error)) : std::nullopt;
     stage_ = error ? Stage::withdrawn : Stage::registered;
@@ -67,7 +67,7 @@ void Registration::unregister() {
     if (r >= 0) r = sendWithoutReply(bus_, call.get());
     // bluetoothd drops what we registered when our connection ends, so a
     // broken bus needs no word.
-    if (r < 0 && !meansBusIsGone(r)) diagnose_(failure(std::string("cannot withdraw ") + path_, r));
+    if (r < 0 && !meansBusIsGone(bus_)) diagnose_(failure(std::string("cannot withdraw ") + path_, r));
 }
 
 }  // namespace orbilatch::bluetooth::bluez

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,12 +29,14 @@ public:
     static const Manager gattManager;
     static const Manager advertisingManager;
 
-    // No error: registered. Not called when bluetoothd went away before it
-    // answered; the state update that follows stands for the outcome.
+    // No error: registered; no answer within the timeout is an error. Not
+    // called when bluetoothd went away before it answered; the state update
+    // that follows stands for the outcome.
     using OnOutcome = std::function<void(const std::optional<PlatformError>& error)>;
     using Diagnose = orbilatch::Diagnose;
 
-    Registration(sd_bus* bus, const Manager& manager, std::string adapter, std::string path, Diagnose diagnose);
+    Registration(sd_bus* bus, const Manager& manager, std::string adapter, std::string path,
+                 std::chrono::microseconds timeout, Diagnose diagnose);
     Registration(const Registration&) = delete;
     Registration& operator=(const Registration&) = delete;
 
@@ -59,6 +62,7 @@ private:
     const Manager& manager_;
     std::string adapter_;
     std::string path_;
+    std::chrono::microseconds timeout_;
     Diagnose diagnose_;
     OnOutcome onOutcome_;
     SdBusSlotPtr call_;

@@ -12,23 +12,21 @@ void SubscriptionBook::subscribed(const std::string& device, const Uuid& charact
     devices_[device].push_back({characteristic, Phase::subscribed});
 }
 
-SubscriptionBook::HangUp SubscriptionBook::hungUp(const std::string& device, const Uuid& characteristic,
-                                                  bool bondedAndConnected) {
+bool SubscriptionBook::hungUp(const std::string& device, const Uuid& characteristic) {
     Entry* entry = find(device, characteristic);
-    if (!entry || entry->phase != Phase::subscribed) return HangUp::ignore;
-    if (bondedAndConnected) {
-        entry->phase = Phase::hangingUp;
-        return HangUp::reportAndAsk;
-    }
-    erase(device, characteristic);
-    return HangUp::report;
+    if (!entry || entry->phase != Phase::subscribed) return false;
+    entry->phase = Phase::hangingUp;
+    return true;
 }
 
-// Still connected: it switched notifications off. Otherwise its disconnection
-// has already made it away.
-void SubscriptionBook::connectionAnswered(const std::string& device, const Uuid& characteristic, bool connected) {
-    const Entry* entry = find(device, characteristic);
-    if (connected && entry && entry->phase == Phase::hangingUp) erase(device, characteristic);
+// Still connected: it switched notifications off. A bonded central whose link
+// dropped keeps its subscription for its return.
+void SubscriptionBook::connectionAnswered(const std::string& device, const Uuid& characteristic, bool connected,
+                                          bool bonded) {
+    Entry* entry = find(device, characteristic);
+    if (!entry || entry->phase != Phase::hangingUp) return;
+    if (bonded && !connected) entry->phase = Phase::away;
+    else erase(device, characteristic);
 }
 
 std::vector<Uuid> SubscriptionBook::disconnected(const std::string& device, bool bonded) {

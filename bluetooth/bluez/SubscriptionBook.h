@@ -16,21 +16,14 @@ namespace orbilatch::bluetooth::bluez {
 // reported once.
 class SubscriptionBook {
 public:
-    enum class HangUp {
-        ignore,
-        report,
-        // A bonded central's socket hung up while it still looked connected:
-        // either it switched notifications off, or its link dropped and the
-        // disconnection is on its way (bluetoothd 5.8x closes a bonded
-        // central's socket then, and keeps its subscription). Either way it
-        // is gone now; ask bluetoothd whether it is still connected and pass
-        // the answer on, which decides whether a reconnection resubscribes it.
-        reportAndAsk,
-    };
-
     void subscribed(const std::string& device, const Uuid& characteristic);
-    HangUp hungUp(const std::string& device, const Uuid& characteristic, bool bondedAndConnected);
-    void connectionAnswered(const std::string& device, const Uuid& characteristic, bool connected);
+    // True when a standing subscription ends with the hang-up: to be reported.
+    // Either the central switched notifications off, or its link dropped (a
+    // bonded central's socket hangs up then on bluetoothd 5.8x, which keeps its
+    // subscription): bluetoothd is to be asked about the central, and its
+    // answer decides whether a reconnection resubscribes it.
+    bool hungUp(const std::string& device, const Uuid& characteristic);
+    void connectionAnswered(const std::string& device, const Uuid& characteristic, bool connected, bool bonded);
     // The characteristics whose subscriptions this ends.
     std::vector<Uuid> disconnected(const std::string& device, bool bonded);
     // The characteristics a returning bonded central is subscribed to again.
@@ -48,7 +41,8 @@ public:
 private:
     enum class Phase {
         subscribed,
-        // Reported as ended; waiting for bluetoothd to say whether it is connected.
+        // Reported as ended; waiting for bluetoothd to say whether it is
+        // connected and bonded.
         hangingUp,
         // A bonded central left while subscribed; bluetoothd keeps its
         // subscription and will not ask again when it returns.

@@ -32,16 +32,16 @@ TEST(AdapterState, FollowsTheLinkToBluetoothdThenTheAdapter) {
         EXPECT_EQ(deriveState(link, adapter), expected) << static_cast<int>(link);
 }
 
-TEST(AdapterState, IsReportedWhenItChangesAndOnceMoreAfterARestart) {
-    StateReporter reporter;
-    EXPECT_EQ(reporter.report(std::nullopt), std::nullopt);
-    EXPECT_EQ(reporter.report(ManagerState::unknown), ManagerState::unknown);
-    EXPECT_EQ(reporter.report(ManagerState::unknown), std::nullopt);
-    EXPECT_EQ(reporter.report(ManagerState::poweredOn), ManagerState::poweredOn);
-    EXPECT_EQ(reporter.report(std::nullopt), std::nullopt);
-    EXPECT_EQ(reporter.current(), ManagerState::poweredOn);
-    reporter.restart();
-    EXPECT_EQ(reporter.report(ManagerState::poweredOn), ManagerState::poweredOn);
+TEST(AdapterState, PassesWhenItChangesAndOnceMoreWhenToldTo) {
+    StateChangeFilter changes;
+    EXPECT_EQ(changes.pass(std::nullopt), std::nullopt);
+    EXPECT_EQ(changes.pass(ManagerState::unknown), ManagerState::unknown);
+    EXPECT_EQ(changes.pass(ManagerState::unknown), std::nullopt);
+    EXPECT_EQ(changes.pass(ManagerState::poweredOn), ManagerState::poweredOn);
+    EXPECT_EQ(changes.pass(std::nullopt), std::nullopt);
+    EXPECT_EQ(changes.current(), ManagerState::poweredOn);
+    changes.letNextThrough();
+    EXPECT_EQ(changes.pass(ManagerState::poweredOn), ManagerState::poweredOn);
 }
 
 TEST(AdapterState, TheLowestPathIsChosenUnlessTheOneInUseIsStillThere) {

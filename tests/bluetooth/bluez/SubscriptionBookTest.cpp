@@ -5,7 +5,6 @@
 namespace orbilatch::bluetooth::bluez {
 namespace {
 
-using HangUp = SubscriptionBook::HangUp;
 using Uuids = std::vector<Uuid>;
 
 const Uuid acknowledgement = *Uuid::parse("5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003");
@@ -20,12 +19,13 @@ protected:
 };
 
 TEST_F(SubscriptionBookTest, ReportsAnUnbondedDepartureOnceWhicheverSignalComesFirstAndForgetsIt) {
-    EXPECT_EQ(book.hungUp(watch, acknowledgement, false), HangUp::report);
+    EXPECT_TRUE(book.hungUp(watch, acknowledgement));
     EXPECT_EQ(book.disconnected(watch, false), Uuids{});
+    book.connectionAnswered(watch, acknowledgement, false, false);
 
     book.subscribed(watch, acknowledgement);
     EXPECT_EQ(book.disconnected(watch, false), Uuids{acknowledgement});
-    EXPECT_EQ(book.hungUp(watch, acknowledgement, false), HangUp::ignore);
+    EXPECT_FALSE(book.hungUp(watch, acknowledgement));
     EXPECT_EQ(book.reconnected(watch), Uuids{});
     EXPECT_TRUE(book.empty());
 }
@@ -33,26 +33,28 @@ TEST_F(SubscriptionBookTest, ReportsAnUnbondedDepartureOnceWhicheverSignalComesF
 TEST_F(SubscriptionBookTest, ResubscribesABondedCentralThatLeftWhileSubscribed) {
     EXPECT_EQ(book.disconnected(watch, true), Uuids{acknowledgement});
     EXPECT_FALSE(book.isSubscribed(watch, acknowledgement));
-    EXPECT_EQ(book.hungUp(watch, acknowledgement, false), HangUp::ignore);
+    EXPECT_FALSE(book.hungUp(watch, acknowledgement));
 
     EXPECT_EQ(book.reconnected(watch), Uuids{acknowledgement});
     EXPECT_TRUE(book.isSubscribed(watch, acknowledgement));
     EXPECT_EQ(book.reconnected(watch), Uuids{});
 }
 
-// A bonded central's hang-up is reported at once; whether it comes back
-// subscribed depends on what bluetoothd says of its connection.
-TEST_F(SubscriptionBookTest, ABondedHangUpIsReportedOnceAndTheAnswerDecidesAboutItsReturn) {
-    EXPECT_EQ(book.hungUp(watch, acknowledgement, true), HangUp::reportAndAsk);
-    EXPECT_FALSE(book.isSubscribed(watch, acknowledgement));
-    EXPECT_EQ(book.disconnected(watch, true), Uuids{});
-    book.connectionAnswered(watch, acknowledgement, false);
-    EXPECT_EQ(book.reconnected(watch), Uuids{acknowledgement});
-
-    book.hungUp(watch, acknowledgement, true);
-    book.connectionAnswered(watch, acknowledgement, true);
-    EXPECT_EQ(book.disconnected(watch, true), Uuids{});
-    EXPECT_EQ(book.reconnected(watch), Uuids{});
+// A hang-up is reported at once; whether the central comes back subscribed
+// depends on what bluetoothd says of it.
+TEST_F(SubscriptionBookTest, AHangUpIsReportedOnceAndBluetoothdsAnswerDecidesAboutTheReturn) {
+    const std::tuple<bool, bool, Uuids> answers[] = {
+        {false, true, {acknowledgement}},
+        {false, false, {}},
+    };
+    for (const auto& [connected, bonded, resubscribed] : answers) {
+        book.subscribed(watch, acknowledgement);
+        EXPECT_TRUE(book.hungUp(watch, acknowledgement));
+        EXPECT_FALSE(book.isSubscribed(watch, acknowledgement));
+        book.connectionAnswered(watch, acknowledgement, connected, bonded);
+        EXPECT_EQ(book.reconnected(watch), resubscribed) << connected << bonded;
+        book.forget(watch);
+    }
 }
 
 TEST_F(SubscriptionBookTest, ForgettingReportsOnlySubscriptionsStillStanding) {
@@ -64,7 +66,7 @@ TEST_F(SubscriptionBookTest, ForgettingReportsOnlySubscriptionsStillStanding) {
 
     book.subscribed(watch, acknowledgement);
     book.subscribed(other, acknowledgement);
-    book.hungUp(other, acknowledgement, true);
+    book.hungUp(other, acknowledgement);
     const auto ended = book.forgetAll();
     ASSERT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended[0].first, watch);

@@ -23,6 +23,7 @@ async def every_command_presses_its_key(rig, binary):
     load_uinput()
     watch = rig.watch("hci1")
     presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput", binary=binary)
+    await presenter.expect_diagnostic("orbilatch-present: keys go out through .*uinput.*")
     keyboard = KeyReader()
     try:
         await watch.subscribe()
@@ -38,4 +39,3 @@ async def every_command_presses_its_key(rig, binary):
             assert await watch.next_notification() == f"OL2|A|{command_id}|E".encode()
     finally:
         keyboard.close()
-        presenter.kill()

@@ -2,7 +2,6 @@
 real stack: the service stays registered until the exit, so what was already
 due still reaches the watch, and a watch that leaves then is still reported."""
 
-import asyncio
 import json
 import os
 import signal
@@ -15,14 +14,12 @@ from agent_events import (DISCONNECTED, SHUTDOWN, WATCH_DISCONNECTED, ack_notifi
 
 async def last_acknowledgement_before_shutdown(rig):
     """The controller acknowledges the last command and shuts the agent down
-    20 ms later: the acknowledgement falls due before the exit and reaches
-    the watch."""
+    in the same breath (one write): the acknowledgement falls due before the
+    exit and reaches the watch."""
     watch, agent = await subscribed_watch(rig)
     assert await watch.write(b"OL2|C|42|X") == SUCCESS
     await agent.expect(received(2, "42", "END_PRESENTATION"))
-    agent.send(acknowledgement("42"))
-    await asyncio.sleep(0.02)
-    agent.send({"type": "shutdown"})
+    agent.send(acknowledgement("42"), {"type": "shutdown"})
     await agent.expect(ack_received("42"), SHUTDOWN, ack_notified("OL2|A|42|E"))
     assert await agent.wait_exit() == 0
     assert await agent.remaining_events() == []
@@ -36,8 +33,10 @@ async def watch_leaving_while_stopping(rig):
     To put the departure inside those 50 ms, the agent is stopped (SIGSTOP)
     the moment it writes the shutdown line, the watch disconnects, and once
     bluetoothd has said so the agent goes on: the departure and the overdue
-    exit are then due together, and bluetoothd's news is handled first."""
-    for attempt in range(1, 4):
+    exit are then due together, and bluetoothd's news is handled first.
+    When the agent exits before the signal lands (the machine may be busy for
+    50 ms), the scenario runs once more, and says so."""
+    for attempt in range(1, 3):
         watch, agent = await subscribed_watch(rig)
         pid = agent.process.process.pid
         agent.process.on_event_line = lambda line: (

@@ -5,6 +5,7 @@ virtual keyboard read back from the kernel."""
 import asyncio
 import fcntl
 import json
+import re
 import signal
 import struct
 import subprocess
@@ -28,13 +29,15 @@ def load_uinput():
 
 class Presenter:
     """orbilatch-present on pipes; each line it writes goes to log, and the
-    lines of its standard output can be awaited as events (--json)."""
+    lines of its standard output (events, in --json) and of its standard
+    error (diagnostics, its agent's among them) can be awaited."""
 
     def __init__(self, process, log):
         self.process = process
         self.lines = asyncio.Queue()
-        self.pumps = [asyncio.create_task(self._pump(process.stdout, "out", log)),
-                      asyncio.create_task(self._pump(process.stderr, "err", log))]
+        self.diagnostics = asyncio.Queue()
+        self.pumps = [asyncio.create_task(self._pump(process.stdout, self.lines, "out", log)),
+                      asyncio.create_task(self._pump(process.stderr, self.diagnostics, "err", log))]
 
     @classmethod
     async def start(cls, binary, log, *options):
@@ -43,12 +46,11 @@ class Presenter:
             stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.PIPE)
         return cls(process, log)
 
-    async def _pump(self, stream, label, log):
+    async def _pump(self, stream, lines, label, log):
         async for raw in stream:
             text = raw.decode(errors="replace").rstrip("\n")
             log(f"{label} {text}")
-            if label == "out":
-                self.lines.put_nowait(text)
+            lines.put_nowait(text)
 
     async def expect(self, *expected, timeout=20.0):
         for event in expected:
@@ -59,6 +61,14 @@ class Presenter:
             if got != event:
                 raise AssertionError(f"expected event {event}, got {got}")
 
+    async def expect_diagnostic(self, pattern, timeout=20.0):
+        try:
+            line = await asyncio.wait_for(self.diagnostics.get(), timeout)
+        except asyncio.TimeoutError:
+            raise AssertionError(f"no diagnostic from the presenter within {timeout:.0f} s") from None
+        if not re.fullmatch(pattern, line):
+            raise AssertionError(f"expected a diagnostic matching {pattern!r}, got {line!r}")
+
     def interrupt(self):
         self.process.send_signal(signal.SIGINT)
 
@@ -67,9 +77,16 @@ class Presenter:
         await asyncio.gather(*self.pumps)
         return status
 
-    def kill(self):
+    async def finish(self):
+        """Ends the presenter if it still runs and reads both streams to
+        their end. Returns the diagnostic lines that nobody expected."""
         if self.process.returncode is None:
             self.process.kill()
+        await self.wait()
+        unexpected = []
+        while not self.diagnostics.empty():
+            unexpected.append(self.diagnostics.get_nowait())
+        return unexpected
 
 
 async def connect_watch_to_new_presenter(rig, watch, *options, binary=None):
@@ -82,6 +99,7 @@ async def connect_watch_to_new_presenter(rig, watch, *options, binary=None):
     async def spawn():
         holder["presenter"] = await Presenter.start(binary, lambda text: rig.log("presenter", text),
                                                     "--json", *options)
+        rig.programs.append(holder["presenter"])
 
     await watch.connect(on_scanning=spawn)
     await holder["presenter"].expect(ADVERTISING)

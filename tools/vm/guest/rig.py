@@ -97,10 +97,12 @@ class Agent:
                     self._note(f"{name} {line.decode(errors='replace').rstrip()}")
                 raise AssertionError(f"unexpected output on {name}: {pending}")
 
-    def send(self, message):
-        text = json.dumps(message)
-        self._note(f"in  {text}")
-        self.process.send_line(text)
+    def send(self, *messages):
+        """The messages as lines, handed over in one write: the agent reads them together."""
+        lines = [json.dumps(message) for message in messages]
+        for line in lines:
+            self._note(f"in  {line}")
+        self.process.send_line("\n".join(lines))
 
     async def wait_exit(self, timeout=10.0):
         status = await asyncio.to_thread(self.process.wait_exit, timeout)
@@ -116,27 +118,18 @@ class Agent:
             except AgentClosed:
                 return events
 
-    def drain_stderr(self):
-        lines = []
-        while True:
-            try:
-                line = self.process.stderr_lines.get_nowait()
-            except Exception:
-                break
-            if line is None:
-                break
-            lines.append(line.decode(errors="replace").rstrip("\n"))
-            self._note(f"err {lines[-1]}")
-        return lines
-
-    def kill(self):
+    async def finish(self):
+        """Ends the agent if it still runs and reads both streams to their
+        end. Returns the diagnostic lines that nobody expected."""
         if self.process.is_running():
             self._note("killed")
-        self.process.kill()
-        self.drain_stderr()
-        for line in list(self.process.stdout_lines.queue):
-            if line is not None:
-                self._note(f"out (unread) {line.decode(errors='replace').rstrip()}")
+        await asyncio.to_thread(self.process.kill)
+        for line in filter(None, self.process.stdout_lines.queue):
+            self._note(f"out (unread) {line.decode(errors='replace').rstrip()}")
+        unexpected = [line.decode(errors="replace").rstrip("\n") for line in self.process.stderr_lines.queue if line]
+        for line in unexpected:
+            self._note(f"err (unexpected) {line}")
+        return unexpected
 
 
 class Rig:
@@ -151,7 +144,8 @@ class Rig:
         self.version = tuple(int(part) for part in bluez.split("."))
         self.mark = mark
         self.notes = []
-        self.agents = []
+        # Whatever has a finish(): the agents, and presenters with their agents.
+        self.programs = []
         self.watches = []
         self.transcript = self.results_dir / f"{scenario}.log"
         self.tools = Path(__file__).resolve().parents[2]
@@ -169,7 +163,7 @@ class Rig:
 
     def start_agent(self):
         agent = Agent(self.agent_binary, lambda text: self.log("agent", text))
-        self.agents.append(agent)
+        self.programs.append(agent)
         return agent
 
     def watch(self, adapter="hci1", looks_for=None):
@@ -198,14 +192,16 @@ class Rig:
         return agent
 
     async def cleanup(self):
+        """Disconnects the watches and ends the programs; returns the
+        diagnostic lines the scenario did not expect."""
         for watch in self.watches:
             try:
                 await asyncio.wait_for(watch.disconnect(), 15)
             except Exception as error:
                 self.log("cleanup", f"watch disconnect: {error!r}")
-        for agent in self.agents:
-            agent.kill()
+        unexpected = [line for program in self.programs for line in await program.finish()]
         await asyncio.to_thread(forget_devices)
+        return unexpected
 
 
 def forget_devices():
@@ -257,7 +253,7 @@ async def device_connected(rig, watch, connected, timeout=20.0):
     await asyncio.to_thread(wait)
 
 
-from dbus_fast import BusType  # noqa: E402
+from dbus_fast import BusType, Message, MessageType  # noqa: E402
 from dbus_fast.aio import MessageBus  # noqa: E402
 from dbus_fast.service import PropertyAccess, ServiceInterface, dbus_property, method  # noqa: E402
 
@@ -332,35 +328,47 @@ async def advertise_dummy(adapter, name, service_uuid):
     return bus
 
 
-async def advertising_instances(adapter):
-    """How many advertisements the adapter takes at once."""
-    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
-    try:
-        manager = await _interface(bus, f"/org/bluez/{adapter}", "org.bluez.LEAdvertisingManager1")
-        return await manager.get_supported_instances()
-    finally:
-        bus.disconnect()
+class Stranger:
+    """Any local program: a connection of its own to the system bus that
+    talks straight to the agent's connection (found by the agent's pid).
 
+        async with Stranger(pid) as stranger:
+            await stranger.signal(path, interface, member, signature, *body)
+            error_name, text = await stranger.call(path, interface, member, signature, *body)
+    """
 
-async def call_as_stranger(pid, path, interface, member, signature, *args):
-    """Calls an object of the process pid from a connection of our own, as
-    any local program could; returns the D-Bus error name, or None."""
-    from dbus_fast import Message, MessageType
-    bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
-    try:
-        names = (await bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
-                                        interface="org.freedesktop.DBus", member="ListNames"))).body[0]
-        for name in (n for n in names if n.startswith(":")):
-            owner = await bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
-                                           interface="org.freedesktop.DBus", member="GetConnectionUnixProcessID",
-                                           signature="s", body=[name]))
-            if owner.message_type == MessageType.METHOD_RETURN and owner.body[0] == pid:
-                reply = await bus.call(Message(destination=name, path=path, interface=interface, member=member,
-                                               signature=signature, body=list(args)))
-                return reply.error_name
-        raise AssertionError(f"process {pid} has no connection to the system bus")
-    finally:
-        bus.disconnect()
+    def __init__(self, pid):
+        self.pid = pid
+
+    async def __aenter__(self):
+        self.bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
+        for name in (n for n in (await self.ask_bus("ListNames")).body[0] if n.startswith(":")):
+            owner = await self.ask_bus("GetConnectionUnixProcessID", "s", name)
+            if owner.message_type == MessageType.METHOD_RETURN and owner.body[0] == self.pid:
+                self.agent = name
+                return self
+        self.bus.disconnect()
+        raise AssertionError(f"process {self.pid} has no connection to the system bus")
+
+    async def __aexit__(self, *exc):
+        self.bus.disconnect()
+
+    async def ask_bus(self, member, signature="", *body):
+        return await self.bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
+                                           interface="org.freedesktop.DBus", member=member,
+                                           signature=signature, body=list(body)))
+
+    async def call(self, path, interface, member, signature, *body):
+        """Calls the agent's object; returns the error's name and text, or None."""
+        reply = await self.bus.call(Message(destination=self.agent, path=path, interface=interface, member=member,
+                                            signature=signature, body=list(body)))
+        return (reply.error_name, *reply.body) if reply.message_type == MessageType.ERROR else None
+
+    async def signal(self, path, interface, member, signature, *body):
+        """Sends the agent a signal of its own (unicast: it reaches the agent
+        whatever the agent's match rules say)."""
+        await self.bus.send(Message(message_type=MessageType.SIGNAL, destination=self.agent, path=path,
+                                    interface=interface, member=member, signature=signature, body=list(body)))
 
 
 async def register_pairing_agent():

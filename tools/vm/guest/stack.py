@@ -171,10 +171,17 @@ class Stack:
         self._wait_adapters(powered=True, timeout=30)
 
     def kill_bluetoothd(self, sig=signal.SIGKILL):
-        if self.bluetoothd and self.bluetoothd.poll() is None:
-            self.bluetoothd.send_signal(sig)
-            self.bluetoothd.wait(20)
+        """Ends bluetoothd on purpose; it must still be running."""
+        status = self.bluetoothd_exit()
+        if status is not None:
+            raise AssertionError(f"bluetoothd had ended by itself (status {status}) before it was killed")
+        self.bluetoothd.send_signal(sig)
+        self.bluetoothd.wait(20)
         self.bluetoothd = None
+
+    def bluetoothd_exit(self):
+        """bluetoothd's exit status when it ended without kill_bluetoothd, else None."""
+        return None if self.bluetoothd is None else self.bluetoothd.poll()
 
     def _wait_adapters(self, powered, timeout):
         """Every controller visible on D-Bus as an adapter; powered when asked."""
@@ -204,5 +211,6 @@ class Stack:
         raise RuntimeError(f"adapters not ready within {timeout} s ({last_error})")
 
     def stop(self):
-        self.kill_bluetoothd(signal.SIGTERM)
+        if self.bluetoothd and self.bluetoothd.poll() is None:
+            self.kill_bluetoothd(signal.SIGTERM)
         self._stop_btvirt()
