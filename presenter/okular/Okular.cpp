@@ -58,17 +58,21 @@ void Okular::carryOut(protocol::Command command, Done done) {
     }
 }
 
-// The page before and after the turn, and the count, tell whether it moved,
-// or whether it could not, at the first or the last page.
+// The page before and after the turn tells whether it moved; the count,
+// asked only when it did not, whether it could not, at the first or the
+// last page.
 void Okular::turn(const char* method, bool forward) {
-    ask("pages", [this, method, forward](unsigned pages) {
-        pages_ = pages;
-        ask("currentPage", [this, method, forward](unsigned before) {
-            ask(method, [this, method, forward, before](unsigned) {
-                ask("currentPage", [this, method, forward, before](unsigned after) {
-                    page_ = after;
-                    if (after != before) return answer({method, std::nullopt});
-                    if (forward && before == pages_) {
+    ask("currentPage", [this, method, forward](unsigned before) {
+        ask(method, [this, method, forward, before](unsigned) {
+            ask("currentPage", [this, method, forward, before](unsigned after) {
+                page_ = after;
+                if (after != before) {
+                    answer({method, std::nullopt});
+                    return ask("pages", [this](unsigned pages) { pages_ = pages; });  // for the status line
+                }
+                ask("pages", [this, method, forward, before](unsigned pages) {
+                    pages_ = pages;
+                    if (forward && before == pages) {
                         return answer({method, Failure{code::atLastSlide, "Okular is on its last page"}});
                     }
                     if (!forward && before == 1) {
