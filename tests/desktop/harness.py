@@ -5,6 +5,7 @@ import contextlib
 import importlib.util
 import json
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -103,14 +104,22 @@ class Desktop:
         `arguments`, such as "arg1='NumberOfOverlays'")."""
         monitor = subprocess.Popen(["dbus-monitor", "--address", self.env["DBUS_SESSION_BUS_ADDRESS"],
                                     f"type='method_call',member='{member}',{arguments}".rstrip(",")],
-                                   stdout=subprocess.PIPE, text=True)
+                                   stdout=subprocess.PIPE)
+        seen = []
+
+        def read():
+            if select.select([monitor.stdout], [], [], 0.05)[0]:
+                seen.append(os.read(monitor.stdout.fileno(), 65536))
+            return b"".join(seen)
         try:
-            monitor.stdout.readline()  # the bus daemon's greeting: it listens
+            wait_for("dbus-monitor", lambda: read() or None)  # the bus daemon's greeting: it listens
+            seen.clear()
             yield
-            wait_for(f"a call of {member}", lambda: f"member={member}" in monitor.stdout.readline() or None)
+            wait_for(f"a call of {member}", lambda: f"member={member}".encode() in read() or None)
         finally:
             monitor.kill()
             monitor.wait()
+            monitor.stdout.close()
 
     def quit_midway(self, watch, program, command, member):
         """`program` stops answering, gets `command` as the call `member`, and dies: the watch hears PROGRAM_GONE."""

@@ -57,4 +57,4 @@ class OkularOverTheBus(unittest.TestCase):
             watch.tap("NEXT_SLIDE", lambda: (state(), notes.GetNotes()), ((2, False), "page 2"))
             desktop.quit_midway(watch, pdfpc, "NEXT_SLIDE", "TriggerAction")
             tap("START_PRESENTATION", (2, True))
-            desktop.quit_midway(watch, okular, "NEXT_SLIDE", "pages")
+            desktop.quit_midway(watch, okular, "NEXT_SLIDE", "currentPage")
