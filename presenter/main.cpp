@@ -13,6 +13,7 @@
 #include "presenter/bus/SessionBus.h"
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
+#include "presenter/keys/X11Focus.h"
 #include "presenter/okular/Okular.h"
 #include "presenter/options/Options.h"
 #include "presenter/pdfpc/Pdfpc.h"
@@ -88,8 +89,9 @@ int main(int argc, char** argv) {
         std::cerr << "orbilatch-present: " << *error << '\n';
         return usageError;
     }
-    const auto& [keyboard, notice] = std::get<keys::OpenedKeyboard>(opened);
-    keys::KeyRoute route(*keyboard, options.keys);
+    const auto& [keyboard, notice, throughX] = std::get<keys::OpenedKeyboard>(opened);
+    keys::KeyRoute route(*keyboard, options.keys, options.profile,
+                         options.anyWindow ? nullptr : keys::openWindowFocus(throughX));
 
     const auto mode = options.json              ? Display::Mode::json
                       : ::isatty(STDOUT_FILENO) ? Display::Mode::terminal

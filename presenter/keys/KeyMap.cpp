@@ -1,6 +1,7 @@
 #include "presenter/keys/KeyMap.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace orbilatch::presenter::keys {
 namespace {
@@ -21,26 +22,43 @@ std::string commandList() {
 // Where each key comes from: the programs' own documentation of their
 // presentation or slide-show mode (docs/KEYS.md lists the sources and the
 // reasons), corrected where the programs themselves, driven by the desktop
-// tests, did otherwise.
+// tests, did otherwise. The window classes are what the programs set.
 const std::vector<Profile>& profiles() {
     static const std::vector<Profile> table = {
         // F5 starts the show in Impress and Evince, Escape ends it, B blacks the screen.
-        {"default", "LibreOffice Impress, Evince, and most programs that show slides",
-         {"PageDown", "PageUp", "F5", "Escape", "B"}},
+        // Impress's windows are "libreoffice-impress"; with the GTK plug-in its show window is "Soffice".
+        {"default", "LibreOffice Impress and Evince", {"PageDown", "PageUp", "F5", "Escape", "B"},
+         {"libreoffice-impress", "soffice", "evince"}},
         // F5 would reload the document.
-        {"okular", "Okular", {"PageDown", "PageUp", "Ctrl+Shift+P", "Escape", "B"}},
+        {"okular", "Okular", {"PageDown", "PageUp", "Ctrl+Shift+P", "Escape", "B"}, {"okular"}},
         // pdfpc presents from the start and has no show to end: the first and the last page stand in.
-        {"pdfpc", "pdfpc", {"PageDown", "PageUp", "Home", "End", "B"}},
+        {"pdfpc", "pdfpc", {"PageDown", "PageUp", "Home", "End", "B"}, {"pdfpc"}},
         // F puts a reveal.js deck in full screen and Escape leaves it; F5 would reload the page.
-        {"browser", "slide decks in a web browser, such as reveal.js", {"PageDown", "PageUp", "F", "Escape", "B"}},
+        {"browser", "slide decks such as reveal.js in Firefox, Chromium or Google Chrome",
+         {"PageDown", "PageUp", "F", "Escape", "B"},
+         {"firefox", "firefox-esr", "chromium", "chromium-browser", "google-chrome"}},
     };
     return table;
 }
 
-std::variant<KeyMap, std::string> makeKeyMap(std::string_view profileName, const std::vector<std::string>& overrides) {
+bool isFor(const Profile& profile, std::string_view windowClass) {
+    const auto sameLetters = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    };
+    return std::ranges::any_of(profile.windowClasses, [&](std::string_view known) {
+        return std::ranges::equal(known, windowClass, sameLetters);
+    });
+}
+
+const Profile* profileNamed(std::string_view name) {
     const auto& table = profiles();
-    const auto profile = std::ranges::find(table, profileName, &Profile::name);
-    if (profile == table.end()) return "unknown profile " + std::string(profileName) + " (see --help)";
+    const auto profile = std::ranges::find(table, name, &Profile::name);
+    return profile == table.end() ? nullptr : &*profile;
+}
+
+std::variant<KeyMap, std::string> makeKeyMap(std::string_view profileName, const std::vector<std::string>& overrides) {
+    const Profile* profile = profileNamed(profileName);
+    if (profile == nullptr) return "unknown profile " + std::string(profileName) + " (see --help)";
 
     protocol::PerCommand<std::string> keys;
     std::ranges::copy(profile->keys, keys.begin());

@@ -15,7 +15,15 @@ struct Profile {
     std::string_view name;
     std::string_view suits;
     protocol::PerCommand<std::string_view> keys;
+    // The class in the WM_CLASS of the programs' X11 windows, in any case.
+    std::vector<std::string_view> windowClasses;
 };
+
+// Whether a window of this class belongs to one of the profile's programs.
+bool isFor(const Profile& profile, std::string_view windowClass);
+
+// The profile of this name, if there is one.
+const Profile* profileNamed(std::string_view name);
 
 // Every profile, the first one being the default: the one table of keys.
 const std::vector<Profile>& profiles();

@@ -1,14 +1,31 @@
 #include "presenter/keys/KeyRoute.h"
 
+#include "presenter/Failures.h"
+
 namespace orbilatch::presenter::keys {
 
 void KeyRoute::carryOut(protocol::Command command, Done done) {
     const KeyChord& chord = keys_.chordFor(command);
-    done({chord.name(), keyboard_.press(chord)});
+    auto refused = refusal();
+    done({chord.name(), refused ? std::move(refused) : keyboard_.press(chord)});
+}
+
+// A key that would land in another program is not pressed: a terminal or an
+// editor would take it, and the slide would stay.
+std::optional<Failure> KeyRoute::refusal() {
+    if (!focus_) return std::nullopt;
+    const Focus focus = focus_->read();
+    if (focus.seen == Focus::Seen::unknown) return std::nullopt;
+    if (focus.seen == Focus::Seen::noWindow) return Failure{code::focusElsewhere, "no window has the focus"};
+    if (isFor(profile_, focus.windowClass)) return std::nullopt;
+    const std::string window = focus.windowClass.empty() ? "a window that names no program" : focus.windowClass;
+    return Failure{code::focusElsewhere,
+                   "the focus is on " + window + ", not a program of the " + std::string(profile_.name) + " profile"};
 }
 
 std::string KeyRoute::description() const {
-    std::string text = "keys go out through " + keyboard_.description() + ": ";
+    std::string text = "keys go out through " + keyboard_.description() + " " +
+                       (focus_ ? focus_->description() : "to the focused window, whichever it is") + ": ";
     for (const protocol::Command command : protocol::commands) {
         if (command != protocol::commands.front()) text += ", ";
         text += std::string(protocol::commandName(command)) + " " + keys_.chordFor(command).name();

@@ -21,7 +21,7 @@ std::variant<OpenedKeyboard, std::string> openKeyboard(KeyboardKind kind, const 
     if (kind == KeyboardKind::xtest) {
         auto xtest = openers.xtest();
         if (auto* reason = std::get_if<std::string>(&xtest)) return "cannot press keys through XTEST: " + *reason;
-        return OpenedKeyboard{std::get<0>(std::move(xtest)), {}};
+        return OpenedKeyboard{std::get<0>(std::move(xtest)), {}, true};
     }
     auto uinput = openers.uinput();
     auto* uinputReason = std::get_if<std::string>(&uinput);
@@ -37,7 +37,7 @@ std::variant<OpenedKeyboard, std::string> openKeyboard(KeyboardKind kind, const 
                uinputAdvice;
     }
     return OpenedKeyboard{std::get<0>(std::move(xtest)),
-                          *uinputReason + "; XTEST stands in, for X11 windows only.\n" + uinputAdvice};
+                          *uinputReason + "; XTEST stands in, for X11 windows only.\n" + uinputAdvice, true};
 }
 
 }  // namespace orbilatch::presenter::keys

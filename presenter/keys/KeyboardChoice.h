@@ -23,6 +23,7 @@ KeyboardOpeners systemKeyboards();
 struct OpenedKeyboard {
     std::unique_ptr<Keyboard> keyboard;
     std::string notice;  // why XTEST stands in for uinput and how to mend it; empty when it does not
+    bool throughX = false;  // XTEST's keys reach X11 windows only, whatever the session
 };
 
 // The keyboard of the kind asked for; automatic is uinput, or XTEST where

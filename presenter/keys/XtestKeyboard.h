@@ -4,8 +4,7 @@
 #include <string>
 
 #include "presenter/keys/Keyboard.h"
-
-struct _XDisplay;
+#include "presenter/keys/XConnection.h"
 
 namespace orbilatch::presenter::keys {
 
@@ -19,20 +18,10 @@ public:
     std::optional<Failure> press(const KeyChord& chord) override;
     std::string description() const override;
 
-    struct Close {
-        void operator()(_XDisplay* display) const;
-    };
-
 private:
-    XtestKeyboard(std::unique_ptr<_XDisplay, Close> display, std::string name);
+    explicit XtestKeyboard(std::unique_ptr<XConnection> x) : x_(std::move(x)) {}
 
-    static void onConnectionLost(_XDisplay* display, void* self);
-    bool connectionLost();
-
-    // Before the display, so that it outlives the display's closing.
-    bool connectionLost_ = false;
-    std::unique_ptr<_XDisplay, Close> display_;
-    std::string name_;
+    std::unique_ptr<XConnection> x_;
 };
 
 }  // namespace orbilatch::presenter::keys

@@ -35,6 +35,7 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
     std::string profile = "default";
     std::vector<std::string> overrides;
     KeyboardKind keyboard = KeyboardKind::automatic;
+    bool anyWindow = false;
     bool json = false;
     bool help = false;
 
@@ -74,6 +75,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
             const auto kind = keyboardKind(value);
             if (!kind) return "--keyboard " + std::string(value) + ": expected auto, uinput or xtest";
             keyboard = *kind;
+        } else if (option == "--any-window") {
+            anyWindow = true;
         } else if (option == "--json") {
             json = true;
         } else if (option == "--help" || option == "-h") {
@@ -85,7 +88,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
 
     auto keyMap = keys::makeKeyMap(profile, overrides);
     if (auto* error = std::get_if<std::string>(&keyMap)) return *error;
-    return Options{agent, app, std::get<keys::KeyMap>(std::move(keyMap)), keyboard, json, help};
+    return Options{agent, app, std::get<keys::KeyMap>(std::move(keyMap)), *keys::profileNamed(profile), anyWindow,
+                   keyboard, json, help};
 }
 
 std::string helpText() {
@@ -101,6 +105,9 @@ otherwise as one key press for the focused window.
                      NEXT_SLIDE=Right or END_PRESENTATION=Ctrl+Q; repeatable
   --keyboard KIND    auto (the default: uinput, or XTEST where /dev/uinput
                      cannot be used), uinput or xtest
+  --any-window       press keys whichever window has the focus; without it a
+                     key for a window of another program than the profile's
+                     is not pressed, and the command fails
   --json             the agent's event lines on standard output instead of the
                      status line
   --agent PATH       the agent to run (default: orbilatch-agent in the folder

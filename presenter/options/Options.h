@@ -14,6 +14,8 @@ struct Options {
     std::string agent;  // empty: the agent installed next to this program
     std::string app;    // empty: the program is chosen for each command
     keys::KeyMap keys;
+    keys::Profile profile;
+    bool anyWindow = false;  // keys go to whichever window has the focus
     keys::KeyboardKind keyboard = keys::KeyboardKind::automatic;
     bool json = false;
     bool help = false;

@@ -66,6 +66,7 @@ class Desktop:
         bus.stdout.close()
         self.x = display.Display(self.env["DISPLAY"])
         self.root = self.x.screen().root
+        self.heard = {}
         # Without a window manager the focus is where the pointer is: not on
         # any program's window until the test gives it.
         self.root.warp_pointer(width - 1, height - 1)
@@ -176,8 +177,9 @@ class Desktop:
         self.x.sync()
 
     def focus(self, window):
+        """Gives a window the focus, or X.NONE or X.PointerRoot."""
         from Xlib import X
-        window.set_input_focus(X.RevertToParent, X.CurrentTime)
+        self.x.set_input_focus(window, X.RevertToParent, X.CurrentTime)
         self.x.sync()
 
     def grab(self, x=0, y=0, width=None, height=None):
@@ -193,21 +195,28 @@ class Desktop:
         from PIL import ImageStat
         return tuple(round(c) for c in ImageStat.Stat(self.grab(x, y, width, height)).mean)
 
-    def other_window(self, x, y, width, height):
-        """A window of another program, focused; `keys()` are the key events
-        it has been sent, as (keysym, pressed)."""
+    def listen(self, window):
+        """From now on `keys(window)` collects the key events the server sends to `window`."""
         from Xlib import X
-        window = self.root.create_window(x, y, width, height, 0, self.x.screen().root_depth,
-                                         event_mask=X.KeyPressMask | X.KeyReleaseMask)
-        window.map()
-        self.focus(window)
-        received = []
+        window.change_attributes(event_mask=X.KeyPressMask | X.KeyReleaseMask)
+        self.x.sync()
+        self.heard[window.id] = []
+        return window
 
-        def keys():
-            while self.x.pending_events():
-                event = self.x.next_event()
-                if event.type in (X.KeyPress, X.KeyRelease) and event.window == window:
-                    received.append((self.x.keycode_to_keysym(event.detail, 0), event.type == X.KeyPress))
-            return received
-        window.keys = keys
+    def keys(self, window):
+        """The key events sent to a window listened to, as (keysym, pressed)."""
+        from Xlib import X
+        while self.x.pending_events():
+            event = self.x.next_event()
+            if event.type in (X.KeyPress, X.KeyRelease) and event.window.id in self.heard:
+                self.heard[event.window.id].append((self.x.keycode_to_keysym(event.detail, 0), event.type == X.KeyPress))
+        return self.heard[window.id]
+
+    def other_window(self, x, y, width, height, wm_class=None, **attributes):
+        """A window of the test's own X client, listened to and focused; named by `wm_class` (instance, class)."""
+        window = self.root.create_window(x, y, width, height, 0, self.x.screen().root_depth, **attributes)
+        if wm_class:
+            window.set_wm_class(*wm_class)
+        window.map()
+        self.focus(self.listen(window))
         return window

@@ -13,7 +13,6 @@ require(["Xvfb", "dbus-daemon", "soffice", "xterm"], ["uno", "Xlib", "PIL"])
 import uno  # noqa: E402
 from com.sun.star.beans import PropertyValue  # noqa: E402
 from com.sun.star.connection import NoConnectException  # noqa: E402
-from Xlib import XK  # noqa: E402
 
 ENDED = "ended"
 SHOT = os.environ.get("ORBILATCH_SCREENSHOT")
@@ -69,6 +68,7 @@ class ImpressRoad(unittest.TestCase):
             watch.tap("START_PRESENTATION", impress.state, (1, False))
             show = desktop.window("Presenting:")
             desktop.place(show, *SHOW)  # leaves room for the presenter's terminal
+            desktop.focus(show)  # a window that names no program, whose X client's editor does
             status = desktop.grab(*TERMINAL)
             watch.tap("NEXT_SLIDE", impress.state, (2, False))
             if SHOT:
@@ -76,13 +76,6 @@ class ImpressRoad(unittest.TestCase):
                 desktop.grab().save(SHOT)
             watch.tap("NEXT_SLIDE", impress.state, (3, False))
             watch.tap("PREVIOUS_SLIDE", impress.state, (2, False))
-
-            # Keys go to the focused window: the slide stays.
-            other = desktop.other_window(960, 540, 320, 180)
-            watch.tap("NEXT_SLIDE", other.keys, [(XK.XK_Next, True), (XK.XK_Next, False)])
-            self.assertEqual(impress.state(), (2, False))
-            other.destroy()
-            desktop.focus(show)
 
             watch.tap("TOGGLE_BLACK_SCREEN", impress.state, (2, True))
             wait_for("a black screen", lambda: desktop.colour(*SHOW), (0, 0, 0))

@@ -43,7 +43,7 @@ TRIXIE_PACKAGES = [
     "bluez", "bluez-test-tools", "python3-bleak", "python3-dbus", "python3-gi", "dbus",
     "kmod", "busybox", "iproute2", "systemd", "procps",
     # the presenter: its libraries, and its keys read back
-    "libevdev2", "libxtst6", "python3-evdev",
+    "libevdev2", "libxtst6", "libxres1", "python3-evdev",
 ]
 
 

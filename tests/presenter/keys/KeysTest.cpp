@@ -22,6 +22,41 @@ struct FakeKeyboard final : Keyboard {
     std::string name, pressed;
 };
 
+struct FakeFocus final : WindowFocus {
+    explicit FakeFocus(Focus seen) : seen(std::move(seen)) {}
+    Focus read() override { return seen; }
+    std::string description() const override { return "as a fake shows it"; }
+    Focus seen;
+};
+
+TEST(KeyRouteTest, AKeyGoesOutOnlyToTheProfilesProgramsOrWhereTheFocusCannotBeSeen) {
+    using enum Focus::Seen;
+    const std::string refused = "FOCUS_ELSEWHERE: the focus is on ";
+    const struct {
+        std::string_view profile;
+        std::optional<Focus> focus;  // nothing: --any-window
+        std::string outcome;         // the key pressed, or the failure
+    } cases[] = {
+        {"pdfpc", Focus{window, "Pdfpc"}, "PageDown"},
+        {"default", Focus{window, "XTerm"}, refused + "XTerm, not a program of the default profile"},
+        {"pdfpc", Focus{window, "Pdfpc-helper"}, refused + "Pdfpc-helper, not a program of the pdfpc profile"},
+        {"okular", Focus{unknown, ""}, "PageDown"},
+        {"okular", std::nullopt, "PageDown"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " " + (c.focus ? c.focus->windowClass : "--any-window"));
+        FakeKeyboard keyboard;
+        KeyRoute route(keyboard, std::get<KeyMap>(makeKeyMap(c.profile, {})), *profileNamed(c.profile),
+                       c.focus ? std::make_unique<FakeFocus>(*c.focus) : nullptr);
+        std::string outcome;
+        route.carryOut(protocol::Command::nextSlide, [&outcome](Carried carried) {
+            outcome = carried.failure ? carried.failure->code + ": " + carried.failure->reason : carried.action;
+        });
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(keyboard.pressed, c.outcome == "PageDown" ? "PageDown" : "");
+    }
+}
+
 // Letters and digits are numbered by rule; the kernel's and X's own names for each code check it.
 TEST(KeysTest, LettersAndDigitsCarryTheirOwnCodes) {
     std::string checked;
@@ -42,7 +77,7 @@ TEST(KeysTest, EachProfilePressesTheKeysTheUsersGuideNames) {
         table += " " + std::string(profile.name) + " |";
         rule += "---|";
         FakeKeyboard keyboard;
-        KeyRoute route(keyboard, std::get<KeyMap>(makeKeyMap(profile.name, {})));
+        KeyRoute route(keyboard, std::get<KeyMap>(makeKeyMap(profile.name, {})), profile, nullptr);
         for (const protocol::Command command : protocol::commands) {
             route.carryOut(command, [](Carried) {});
             rows[protocol::indexOf(command)] += " " + keyboard.pressed + " |";
@@ -83,6 +118,7 @@ TEST(KeysTest, AutomaticFallsBackToXtestAndEveryRefusalSaysWhyAndHowToMendIt) {
         const auto* keyboard = std::get_if<OpenedKeyboard>(&opened);
         const std::string outcome = keyboard ? keyboard->keyboard->description() + ": " + keyboard->notice + "."
                                              : std::get<std::string>(opened);
+        EXPECT_EQ(keyboard && keyboard->throughX, keyboard && keyboard->keyboard->description() == "xtest");
         EXPECT_EQ(outcome.substr(0, c.outcome.size()), c.outcome);
     }
 }
