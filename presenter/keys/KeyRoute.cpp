@@ -2,9 +2,9 @@
 
 namespace orbilatch::presenter::keys {
 
-Carried KeyRoute::carryOut(protocol::Command command) {
+void KeyRoute::carryOut(protocol::Command command, Done done) {
     const KeyChord& chord = keys_.chordFor(command);
-    return {chord.name(), keyboard_.press(chord)};
+    done({chord.name(), keyboard_.press(chord)});
 }
 
 std::string KeyRoute::description() const {

@@ -13,7 +13,7 @@ class KeyRoute final : public Route {
 public:
     KeyRoute(Keyboard& keyboard, KeyMap keys) : keyboard_(keyboard), keys_(std::move(keys)) {}
 
-    Carried carryOut(protocol::Command command) override;
+    void carryOut(protocol::Command command, Done done) override;
     // "keys go out through ...: NEXT_SLIDE PageDown, ..."
     std::string description() const override;
 

@@ -15,9 +15,9 @@ struct FakeRoute final : Route {
     std::optional<Failure> failure;
     std::vector<protocol::Command> carried;
 
-    Carried carryOut(protocol::Command command) override {
+    void carryOut(protocol::Command command, Done done) override {
         carried.push_back(command);
-        return {"action " + std::to_string(carried.size()), failure};
+        done({"action " + std::to_string(carried.size()), failure});
     }
     std::string description() const override { return "a fake route"; }
 };

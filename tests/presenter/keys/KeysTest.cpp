@@ -44,7 +44,7 @@ TEST(KeysTest, EachProfilePressesTheKeysTheUsersGuideNames) {
         FakeKeyboard keyboard;
         KeyRoute route(keyboard, std::get<KeyMap>(makeKeyMap(profile.name, {})));
         for (const protocol::Command command : protocol::commands) {
-            route.carryOut(command);
+            route.carryOut(command, [](Carried) {});
             rows[protocol::indexOf(command)] += " " + keyboard.pressed + " |";
         }
     }
