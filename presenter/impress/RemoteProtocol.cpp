@@ -1,7 +1,5 @@
 #include "presenter/impress/RemoteProtocol.h"
 
-#include <algorithm>
-#include <array>
 #include <charconv>
 #include <utility>
 
@@ -13,14 +11,13 @@ constexpr std::string_view awaitingPin = "LO_SERVER_VALIDATING_PIN";
 constexpr std::string_view showStarted = "slideshow_started";
 constexpr std::string_view showFinished = "slideshow_finished";
 constexpr std::string_view slideShown = "slide_updated";
-constexpr std::array reporting{paired, awaitingPin, showStarted, showFinished, slideShown};
-// The longest message that reports something, and one line more to tell a longer one.
+// The lines of the longest report, and one more to tell a longer message from it.
 constexpr std::size_t keptLines = 4;
 
 std::optional<unsigned> number(std::string_view text) {
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
 
@@ -42,18 +39,12 @@ std::optional<Report> reportOf(const std::vector<std::string>& lines) {
 }  // namespace
 
 std::optional<Report> MessageReader::read(std::string line) {
-    if (line.empty()) {
-        const bool ended = inMessage_ && !skipping_;
-        inMessage_ = skipping_ = false;
-        if (!ended) return std::nullopt;
-        return reportOf(std::exchange(message_, {}));
+    if (!line.empty()) {
+        if (message_.size() < keptLines) message_.push_back(std::move(line));
+        return std::nullopt;
     }
-    if (!inMessage_) {
-        inMessage_ = true;
-        skipping_ = std::find(reporting.begin(), reporting.end(), line) == reporting.end();
-    }
-    if (!skipping_ && message_.size() < keptLines) message_.push_back(std::move(line));
-    return std::nullopt;
+    if (message_.empty()) return std::nullopt;
+    return reportOf(std::exchange(message_, {}));
 }
 
 std::string pairRequest(std::string_view name, std::string_view pin) {

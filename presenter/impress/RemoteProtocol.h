@@ -28,8 +28,7 @@ struct SlideShown {
 using Report = std::variant<report::Paired, report::AwaitingPin, report::ShowStarted, report::ShowFinished,
                             report::SlideShown>;
 
-// Gathers the server's lines into messages, keeping only the lines of those
-// that report something: a preview is one line of some hundred kilobytes.
+// Gathers the server's lines into messages.
 class MessageReader {
 public:
     // The report of the message this line ends, if that message reports anything.
@@ -37,8 +36,6 @@ public:
 
 private:
     std::vector<std::string> message_;
-    bool inMessage_ = false;
-    bool skipping_ = false;
 };
 
 // The commands this program sends, each a message of one line.
