@@ -63,20 +63,19 @@ void ImpressProgram::apply(const report::Paired&) { link_ = Link::paired; }
 
 void ImpressProgram::apply(const report::AwaitingPin&) { link_ = Link::awaitingPin; }
 
-// A show that was already running when the connection opened needs no settling.
+// Only a show that starts needs to settle: neither one that was running when
+// the connection opened nor one that comes back from black.
 void ImpressProgram::apply(const report::ShowStarted& started) {
-    if (state_ != Show::State::unknown) hold();
+    if (state_ == Show::State::stopped) hold();
     state_ = Show::State::running;
     slides_ = started.slides;
     slide_ = started.slide;
     blanked_ = false;
-    if (!pending_ || !pending_->sent) return;
+    if (!pending_ || (pending_->sent != request::start && pending_->sent != request::resume)) return;
     if (pending_->command == startPresentation || pending_->command == toggleBlackScreen) {
         finish({std::string(*pending_->sent), std::nullopt});
     } else {
-        // The request brought the show back from a black screen instead of
-        // doing its own work, which is sent again once the show has settled.
-        pending_->sent.reset();
+        pending_->sent.reset();  // back from black: now the move
     }
 }
 

@@ -19,8 +19,9 @@ namespace orbilatch::presenter::impress {
 // the report that shows it done.
 class ImpressProgram final : public Program {
 public:
-    // Impress loses a move that comes within some 150 ms of a show's start.
-    static constexpr std::chrono::milliseconds settleTime{300};
+    // Impress loses a move that comes too soon after a show starts: within
+    // 400 ms of the first show after LibreOffice started, 150 ms later on.
+    static constexpr std::chrono::milliseconds settleTime{1000};
 
     ImpressProgram(sd_event* event, MainQueue& queue, RemoteServer server, Pairing pairing);
 
