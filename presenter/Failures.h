@@ -13,6 +13,7 @@ inline constexpr const char* notConfirmed = "NOT_CONFIRMED";
 inline constexpr const char* notSupported = "NOT_SUPPORTED";
 inline constexpr const char* programGone = "PROGRAM_GONE";
 inline constexpr const char* focusElsewhere = "FOCUS_ELSEWHERE";
+inline constexpr const char* notPaired = "NOT_PAIRED";
 inline constexpr const char* unknownCommand = "UNKNOWN_COMMAND";
 
 }  // namespace orbilatch::presenter::code

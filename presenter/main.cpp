@@ -13,6 +13,7 @@
 #include "presenter/bus/SessionBus.h"
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
+#include "presenter/impress/ImpressProgram.h"
 #include "presenter/keys/X11Focus.h"
 #include "presenter/okular/Okular.h"
 #include "presenter/options/Options.h"
@@ -38,25 +39,28 @@ void blockSignals() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-// The presentation programs driven directly, found on the session bus.
+// The presentation programs driven directly: pdfpc and Okular found on the
+// session bus, Impress by its remote control.
 struct Programs {
     SdBusPtr bus;
     std::optional<pdfpc::Pdfpc> pdfpc;
     std::optional<okular::OkularSource> okular;
+    impress::ImpressProgram impress;
 
-    Programs(sd_event* loop, Display& display) {
-        auto opened = bus::openSessionBus(loop);
+    Programs(EventLoop& loop, Display& display)
+        : impress(loop.handle(), loop, impress::localRemoteServer(), impress::pairingKeptIn(impress::pinFile())) {
+        auto opened = bus::openSessionBus(loop.handle());
         if (auto* error = std::get_if<std::string>(&opened)) {
-            display.diagnostic("orbilatch-present: " + *error + "; every command becomes a key");
+            display.diagnostic("orbilatch-present: " + *error + "; pdfpc and Okular get keys");
             return;
         }
         bus = std::move(std::get<SdBusPtr>(opened));
         pdfpc.emplace(bus.get());
-        okular.emplace(bus.get(), loop);
+        okular.emplace(bus.get(), loop.handle());
     }
 
     std::vector<ProgramSource*> sources() {
-        std::vector<ProgramSource*> found;
+        std::vector<ProgramSource*> found{&impress};
         if (pdfpc) found.push_back(&*pdfpc);
         if (okular) found.push_back(&*okular);
         return found;
@@ -104,7 +108,7 @@ int main(int argc, char** argv) {
     try {
         EventLoop loop;
         AgentProcess agent(agentPath);
-        Programs programs(loop.handle(), display);
+        Programs programs(loop, display);
         ProgramChoice routes(programs.sources(), route, options.app);
         Presenter presenter(loop, agent, routes, display);
         return presenter.run();

@@ -89,7 +89,7 @@ class Desktop:
         """Starts a program on this display in a process group of its own, so
         that its helpers end with it; its stderr goes to a log in self.dir."""
         with open(f"{self.dir}/{os.path.basename(command[0])}.log", "ab") as log:
-            process = subprocess.Popen(command, env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
+            process = subprocess.Popen(command, env=dict(self.env, **(env or {})), stdin=options.pop("stdin", subprocess.DEVNULL),
                                        stdout=options.pop("stdout", subprocess.DEVNULL), stderr=log,
                                        start_new_session=True, **options)
         self.processes.append(process)

@@ -22,7 +22,7 @@ class FocusRoad(unittest.TestCase):
             stranger.map()
             nameless.sync()
             stranger = desktop.listen(desktop.x.create_resource_object("window", stranger.id))
-            watch = Presenter(desktop)  # the default profile: Impress and Evince
+            watch = Presenter(desktop, ["--app", "keys"])  # the default profile: Impress and Evince
             desktop.root.warp_pointer(10, 10)  # over the xterm: its key goes to the window under the pointer inside it
             for focus in (xterm, stranger, X.NONE, X.PointerRoot):
                 desktop.focus(focus)
