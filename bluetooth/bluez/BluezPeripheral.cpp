@@ -106,7 +106,7 @@ void BluezPeripheral::respondToRequest(const AttRequest& request, AttError resul
 
 void BluezPeripheral::bluezChanged() {
     if (!stateChanges_.pass(derivedState())) return;
-    ++stateUpdates_;
+    ++adapterChanges_;
     delegate_.peripheralManagerDidUpdateState(*this);
 }
 
@@ -121,12 +121,14 @@ void BluezPeripheral::bluetoothdLeft() {
     identities_.clear();
 }
 
-// What we registered went with the former adapter: the next state goes out
-// even when it is poweredOn again, so that everything is registered anew.
+// What we registered with the former adapter is withdrawn from it, and its
+// answers still to come are no outcomes: the next state goes out even when it
+// is poweredOn again, so that everything is registered anew.
 void BluezPeripheral::adapterReplaced() {
     withdrawApplications(/*onlyRetired=*/false);
     withdrawAll(advertisements_);
     forgetSettled();
+    ++adapterChanges_;
     stateChanges_.letNextThrough();
 }
 
@@ -250,12 +252,12 @@ void BluezPeripheral::publish(std::vector<Published<Exported>>& published, const
     };
     int r = exportAt(path, *entry.registration, entry.object);
     if (r < 0) return reportSoon({failure("cannot export the " + what, r)});
-    // An answer that comes after the adapter left poweredOn is no outcome (an
-    // adapter powered off under a request refuses it: "Failed to register
-    // advertisement"): the state update stands for it, and the next poweredOn
-    // asks again.
-    r = entry.registration->request([this, report, asked = stateUpdates_](const std::optional<PlatformError>& error) {
-        if (stateUpdates_ == asked) report(error);
+    // An answer that comes after the adapter left poweredOn, or after we left
+    // the adapter, is no outcome (an adapter powered off under a request
+    // refuses it: "Failed to register advertisement"): the state update stands
+    // for it, and the next poweredOn asks again.
+    r = entry.registration->request([this, report, asked = adapterChanges_](const std::optional<PlatformError>& error) {
+        if (adapterChanges_ == asked) report(error);
     });
     if (r < 0) {
         if (!meansBusIsGone(bus_.get())) reportSoon({failure("cannot register the " + what, r)});

@@ -106,8 +106,9 @@ private:
     SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;
     StateChangeFilter stateChanges_;
-    // Answers to requests made before the latest state update are no outcomes.
-    std::uint64_t stateUpdates_ = 0;
+    // Answers to requests made before the latest state update or change of
+    // adapter are no outcomes.
+    std::uint64_t adapterChanges_ = 0;
     NotifySubscriptions subscriptions_;
     CentralIdentities identities_;
 

@@ -93,7 +93,10 @@ inline std::string errorOf(const SdBusMessagePtr& reply) {
     return error ? std::string(error->name) + ": " + error->message : "";
 }
 
-// Stands in for bluetoothd: owns org.bluez, with one adapter and one device,
+// The last element of an object path.
+inline std::string lastOf(const char* path) { return path ? std::strrchr(path, '/') + 1 : ""; }
+
+// Stands in for bluetoothd: owns org.bluez, with its adapters and one device,
 // the watch, whose properties it lists; keeps every other call it receives for
 // the test to answer, and notes the signals of the agent's objects. Its name
 // goes with it.
@@ -103,6 +106,7 @@ public:
     static constexpr const char* watch = "/org/bluez/hci0/dev_00_AA_01_01_00_01";
 
     // What it lists when asked.
+    std::vector<std::string> adapters{adapter};
     int powered = 1;
     bool advertisingManager = true;
     int connected = 1;
@@ -122,10 +126,11 @@ public:
     // The agent's unique name, once it has called.
     const std::string& agent() const { return agent_; }
 
-    // What arrived since the last look, once anything has when awaited:
-    // "Member(first argument)" for a call, "Member(path)" for a signal.
-    std::vector<std::string> messages(bool await = false) {
-        runUntil(loop_, [&] { return !await || !seen_.empty(); });
+    // What the agent sent since the last look, up to now: "hci0
+    // RegisterApplication app0" for a call (the object called, the member and
+    // the object it names), "PropertiesChanged char1" for a signal.
+    std::vector<std::string> messages() {
+        settle();
         return std::exchange(seen_, {});
     }
     // Answers the oldest call not yet answered, with success or the error.
@@ -156,29 +161,56 @@ public:
         if (added) sd_bus_emit_signal(bus_.get(), "/", manager, "InterfacesAdded", "oa{sa{sv}}", path, 1, interface, 0);
         else sd_bus_emit_signal(bus_.get(), "/", manager, "InterfacesRemoved", "oas", path, 1, interface);
     }
+    // A powered adapter registered, with or without its advertising manager yet.
+    void addAdapter(const std::string& path, bool advertising) {
+        adapters.push_back(path);
+        sd_bus_message* signal = nullptr;
+        sd_bus_message_new_signal(bus_.get(), &signal, "/", "org.freedesktop.DBus.ObjectManager", "InterfacesAdded");
+        const SdBusMessagePtr owned(signal);
+        appendAdapter(signal, path, advertising);
+        sd_bus_send(bus_.get(), signal, nullptr);
+    }
 
 private:
+    void appendAdapter(sd_bus_message* m, const std::string& path, bool advertising) const {
+        const std::string address = "00:AA:01:0" + path.substr(path.size() - 1) + ":00:00";
+        sd_bus_message_append(m, "oa{sa{sv}}", path.c_str(), 3, "org.bluez.Adapter1", 3, "Address", "s",
+                              address.c_str(), "Powered", "b", powered, "Roles", "as", 2, "central", "peripheral",
+                              "org.bluez.GattManager1", 0,
+                              advertising ? "org.bluez.LEAdvertisingManager1" : "org.bluez.Media1", 0);
+    }
+    int listObjects(sd_bus_message* call) const {
+        sd_bus_message* reply = nullptr;
+        sd_bus_message_new_method_return(call, &reply);
+        const SdBusMessagePtr owned(reply);
+        sd_bus_message_open_container(reply, 'a', "{oa{sa{sv}}}");
+        for (const std::string& path : adapters) {
+            sd_bus_message_open_container(reply, 'e', "oa{sa{sv}}");
+            appendAdapter(reply, path, advertisingManager);
+            sd_bus_message_close_container(reply);
+        }
+        sd_bus_message_append(reply, "{oa{sa{sv}}}", watch, 1, "org.bluez.Device1", 5, "Adapter", "o", adapter,
+                              "Address", "s", "00:AA:01:01:00:01", "AddressType", "s", "public", "Connected", "b",
+                              connected, "Bonded", "b", bonded);
+        sd_bus_message_close_container(reply);
+        return sd_bus_send(nullptr, reply, nullptr);
+    }
+
     static int onMessage(sd_bus_message* message, void* userdata, sd_bus_error*) {
         auto& fake = *static_cast<FakeBluetoothd*>(userdata);
         const std::string member = sd_bus_message_get_member(message) ? sd_bus_message_get_member(message) : "";
-        const char* argument = sd_bus_message_get_path(message);
-        if (sd_bus_message_is_signal(message, nullptr, nullptr) > 0 && std::strncmp(argument, "/org/orbilatch", 14) == 0)
-            fake.seen_.push_back(member + "(" + argument + ")");
+        const char* path = sd_bus_message_get_path(message);
+        if (sd_bus_message_is_signal(message, nullptr, nullptr) > 0 && std::strncmp(path, "/org/orbilatch", 14) == 0)
+            fake.seen_.push_back(member + " " + lastOf(path));
         if (sd_bus_message_is_method_call(message, nullptr, nullptr) <= 0) return 0;
         fake.agent_ = sd_bus_message_get_sender(message);
         if (member == "GetAll")
             return sd_bus_reply_method_return(message, "a{sv}", 2, "Connected", "b", fake.connected, "Bonded", "b",
                                               fake.bonded);
-        if (member == "GetManagedObjects")
-            return sd_bus_reply_method_return(
-                message, "a{oa{sa{sv}}}", 2, adapter, 3, "org.bluez.Adapter1", 3, "Address", "s", "00:AA:01:00:00:00",
-                "Powered", "b", fake.powered, "Roles", "as", 2, "central", "peripheral", "org.bluez.GattManager1", 0,
-                fake.advertisingManager ? "org.bluez.LEAdvertisingManager1" : "org.bluez.Media1", 0, watch, 1,
-                "org.bluez.Device1", 5, "Adapter", "o", adapter, "Address", "s", "00:AA:01:01:00:01", "AddressType",
-                "s", "public", "Connected", "b", fake.connected, "Bonded", "b", fake.bonded);
-        argument = nullptr;
-        sd_bus_message_read_basic(message, SD_BUS_TYPE_OBJECT_PATH, &argument);
-        fake.seen_.push_back(member + "(" + (argument ? argument : "") + ")");
+        if (member == "GetManagedObjects") return fake.listObjects(message);
+        const char* named = nullptr;
+        sd_bus_message_read_basic(message, SD_BUS_TYPE_OBJECT_PATH, &named);
+        fake.seen_.push_back(lastOf(path) + " " + member + " " + lastOf(named));
         if (sd_bus_message_get_expect_reply(message)) fake.unanswered_.emplace_back(sd_bus_message_ref(message));
         return 1;
     }

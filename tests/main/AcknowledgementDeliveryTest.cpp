@@ -39,6 +39,7 @@ TEST_F(AcknowledgementDelivery, BackPressureKeepsTheFrameUntilThePlatformIsReady
                                     R"(out: {"type":"ack_notify_backpressure","reason":"controller_ack"})"));
 
     manager->transmitQueueHasRoom = true;
+    // The second finds nothing pending, and says nothing.
     peripheral.isReadyToUpdateSubscribers(*manager);
     peripheral.isReadyToUpdateSubscribers(*manager);
     EXPECT_THAT(take(), ElementsAre(notifyFrame42,
@@ -57,14 +58,6 @@ TEST_F(AcknowledgementDelivery, ANewerAcknowledgementReplacesOneNotYetSent) {
                             R"(out: {"type":"ack_received_from_controller","commandId":"2","status":"executed"})",
                             "bt: updateValue PP1|A|2|E on 5E2A03F1-6C4D-4B8F-9F4E-2E7A7C9A0003 to watch",
                             R"(out: {"type":"ack_notified","frame":"PP1|A|2|E","reason":"controller_ack"})"));
-}
-
-TEST_F(AcknowledgementDelivery, NothingPendingMeansNothingReported) {
-    peripheral.isReadyToUpdateSubscribers(*manager);
-    EXPECT_THAT(take(), IsEmpty());
-    connectWatch();
-    peripheral.isReadyToUpdateSubscribers(*manager);
-    EXPECT_THAT(take(), IsEmpty());
 }
 
 }  // namespace

@@ -14,8 +14,9 @@ class Shutdown : public ::testing::Test, public PeripheralBench {};
 
 const char* const shutdownEvent = R"(out: {"type":"ble_state_changed","state":"disconnected","message":"shutdown"})";
 
+// A shutdown line means shutdown, whatever else it holds.
 TEST_F(Shutdown, WithdrawsFromTheAirReportsOnceAndExitsFiftyMillisecondsLaterOrAtASecondRequest) {
-    peripheral.handleInputLine(R"({"type":"shutdown"})");
+    peripheral.handleInputLine(R"({"commandId":42,"type":"shutdown","protocolVersion":"x"})");
     EXPECT_THAT(take(), ElementsAre("bt: stopAdvertising", "bt: removeAllServices", shutdownEvent));
     queue.advance(milliseconds(49));
     EXPECT_THAT(take(), IsEmpty());

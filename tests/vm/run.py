@@ -11,9 +11,9 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "vm"))
 import vm  # noqa: E402
 
 BOOTS = {
-    "commands": ["commands:typical_exchange", "commands:rate_limit",
-                 "shutdown:last_acknowledgement_before_shutdown", "shutdown:watch_leaving_while_stopping"],
-    "links": ["links:unsubscribe_and_reconnect", "links:second_central", "links:strangers_and_power"],
+    "commands": ["commands:typical_exchange", "commands:rate_limit"],
+    "links": ["links:unsubscribe_and_reconnect", "links:second_central", "links:power_off_and_on",
+              "links:bluetoothd_restart"],
     # The old stack's kernel sometimes trips at a bonded disconnect: a boot of its own.
     "bonded": ["links:bonded_watch_reconnects"],
     "package": ["package:install_present_purge"],

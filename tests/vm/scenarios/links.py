@@ -1,13 +1,13 @@
 """The watch's link on the real stack: its notification socket hanging up,
-a bonded watch, a second central, a stranger's call, the adapter's power."""
+a bonded watch, a second central, the adapter's power, bluetoothd's restart."""
 
 import asyncio
 
 from commands import UNLIKELY, round_trip, shut_down, subscribed_watch
-from dbus_fast import Variant
 
-from rig import Stranger, advertise_dummy, register_pairing_agent
-from agent_events import ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, WATCH_CONNECTED, WATCH_DISCONNECTED
+from rig import AGENT_ADDRESS, advertise_dummy, register_pairing_agent
+from agent_events import (ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, UNSUPPORTED, WATCH_CONNECTED,
+                            WATCH_DISCONNECTED)
 
 LEFT = (WATCH_DISCONNECTED, DISCONNECTED, ADVERTISING)
 JOINED = (WATCH_CONNECTED, CONNECTED)
@@ -111,27 +111,11 @@ async def second_central(rig):
         dummy.disconnect()
 
 
-async def strangers_and_power(rig):
-    """Only bluetoothd may call the agent's objects, and only bluetoothd's word
-    counts: a local program writing a command itself is refused by the agent
-    (not by the bus), and its tale that bluetoothd left or that the adapter
-    is off drops nothing. Powering the adapter off takes the watch with it;
-    powered on, the agent advertises again (and reports nothing else: a
-    refusal from an adapter already going down is not the controller's
-    business)."""
+async def power_off_and_on(rig):
+    """Powering the adapter off takes the watch with it; powered on, the agent
+    advertises again (and reports nothing else: a refusal from an adapter
+    already going down is not the controller's business)."""
     watch, agent = await subscribed_watch(rig)
-    async with Stranger(agent.process.process.pid) as stranger:
-        bluetoothd = (await stranger.ask_bus("GetNameOwner", "s", "org.bluez")).body[0]
-        await stranger.signal("/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged", "sss",
-                              "org.bluez", bluetoothd, "")
-        await stranger.signal("/org/bluez/hci0", "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
-                              "org.bluez.Adapter1", {"Powered": Variant("b", False)}, [])
-        # Answered after both signals: the agent reads a connection's messages in order.
-        refused = await stranger.call("/org/orbilatch/agent/app0/service0/char0", "org.bluez.GattCharacteristic1",
-                                      "WriteValue", "aya{sv}", b"OL2|C|66|N", {})
-    assert refused == ("org.freedesktop.DBus.Error.AccessDenied", "Only bluetoothd may call this agent"), refused
-    await round_trip(watch, agent, "67")
-
     assert (await asyncio.to_thread(rig.stack.btmgmt, "--index", "0", "power", "off")).returncode == 0
     watch.forget()
     lost = [await agent.next_event() for _ in range(3)]
@@ -139,4 +123,30 @@ async def strangers_and_power(rig):
                     [POWERED_OFF, WATCH_DISCONNECTED, DISCONNECTED]), f"events {lost}"
     assert (await asyncio.to_thread(rig.stack.btmgmt, "--index", "0", "power", "on")).returncode == 0
     await agent.expect(ADVERTISING, timeout=40)
+    await shut_down(agent)
+
+
+async def bluetoothd_restart(rig):
+    """bluetoothd dies under a served watch and comes back. Whether the watch's
+    socket hangs up or bluetoothd's name goes first, the agent reports the
+    watch gone, then resetting, and no refusal of the advertising it asked for
+    meanwhile. bluetoothd registers its adapters from the highest index down,
+    and gives none of them its advertising manager before all are there: the
+    agent advertises once, from hci0, and a new watch is served there."""
+    watch, agent = await subscribed_watch(rig)
+    rig.stack.kill_bluetoothd()
+    watch.forget()
+    await agent.expect(WATCH_DISCONNECTED, DISCONNECTED, RESETTING)
+    await asyncio.to_thread(rig.stack.start_bluetoothd)
+    # bluetoothd may own its name a moment before it lists any adapter.
+    back = [await agent.next_event(timeout=40)]
+    while back[-1] != ADVERTISING:
+        assert back[-1] in (UNSUPPORTED, POWERED_OFF) and len(back) < 3, f"events {back}"
+        back.append(await agent.next_event(timeout=40))
+    again = rig.watch("hci1")
+    await again.connect()
+    assert again.device.address == AGENT_ADDRESS, f"the agent is on {again.device.address}, not hci0"
+    await again.subscribe()
+    await agent.expect(*JOINED)
+    await round_trip(again, agent, "2")
     await shut_down(agent)

@@ -227,33 +227,7 @@ def forget_devices():
 
 # -- helpers on bluetoothd's D-Bus API -----------------------------------
 
-async def device_connected(rig, watch, connected, timeout=20.0):
-    """Waits until bluetoothd says, on the agent's adapter, that the watch's
-    device is (or is not) connected."""
-    def wait():
-        import dbus
-        bus = dbus.SystemBus()
-        try:
-            address = bus.get_object("org.bluez", f"/org/bluez/{watch.adapter}").Get(
-                "org.bluez.Adapter1", "Address", dbus_interface="org.freedesktop.DBus.Properties")
-            path = "/org/bluez/hci0/dev_" + str(address).replace(":", "_")
-            deadline = time.monotonic() + timeout
-            while time.monotonic() < deadline:
-                try:
-                    now = bus.get_object("org.bluez", path).Get(
-                        "org.bluez.Device1", "Connected", dbus_interface="org.freedesktop.DBus.Properties")
-                except dbus.exceptions.DBusException:
-                    now = False
-                if bool(now) == connected:
-                    return
-                time.sleep(0.05)
-            raise AssertionError(f"{path} not {'connected' if connected else 'disconnected'} within {timeout} s")
-        finally:
-            bus.close()
-    await asyncio.to_thread(wait)
-
-
-from dbus_fast import BusType, Message, MessageType  # noqa: E402
+from dbus_fast import BusType  # noqa: E402
 from dbus_fast.aio import MessageBus  # noqa: E402
 from dbus_fast.service import PropertyAccess, ServiceInterface, dbus_property, method  # noqa: E402
 
@@ -326,49 +300,6 @@ async def advertise_dummy(adapter, name, service_uuid):
     manager = await _interface(bus, f"/org/bluez/{adapter}", "org.bluez.LEAdvertisingManager1")
     await manager.call_register_advertisement(path, {})
     return bus
-
-
-class Stranger:
-    """Any local program: a connection of its own to the system bus that
-    talks straight to the agent's connection (found by the agent's pid).
-
-        async with Stranger(pid) as stranger:
-            await stranger.signal(path, interface, member, signature, *body)
-            error_name, text = await stranger.call(path, interface, member, signature, *body)
-    """
-
-    def __init__(self, pid):
-        self.pid = pid
-
-    async def __aenter__(self):
-        self.bus = await MessageBus(bus_type=BusType.SYSTEM).connect()
-        for name in (n for n in (await self.ask_bus("ListNames")).body[0] if n.startswith(":")):
-            owner = await self.ask_bus("GetConnectionUnixProcessID", "s", name)
-            if owner.message_type == MessageType.METHOD_RETURN and owner.body[0] == self.pid:
-                self.agent = name
-                return self
-        self.bus.disconnect()
-        raise AssertionError(f"process {self.pid} has no connection to the system bus")
-
-    async def __aexit__(self, *exc):
-        self.bus.disconnect()
-
-    async def ask_bus(self, member, signature="", *body):
-        return await self.bus.call(Message(destination="org.freedesktop.DBus", path="/org/freedesktop/DBus",
-                                           interface="org.freedesktop.DBus", member=member,
-                                           signature=signature, body=list(body)))
-
-    async def call(self, path, interface, member, signature, *body):
-        """Calls the agent's object; returns the error's name and text, or None."""
-        reply = await self.bus.call(Message(destination=self.agent, path=path, interface=interface, member=member,
-                                            signature=signature, body=list(body)))
-        return (reply.error_name, *reply.body) if reply.message_type == MessageType.ERROR else None
-
-    async def signal(self, path, interface, member, signature, *body):
-        """Sends the agent a signal of its own (unicast: it reaches the agent
-        whatever the agent's match rules say)."""
-        await self.bus.send(Message(message_type=MessageType.SIGNAL, destination=self.agent, path=path,
-                                    interface=interface, member=member, signature=signature, body=list(body)))
 
 
 async def register_pairing_agent():
