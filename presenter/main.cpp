@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
         EventLoop loop;
         AgentProcess agent(agentPath);
         Programs programs(loop, display);
+        display.diagnostic("orbilatch-present: " + programs.impress.description());
         ProgramChoice routes(programs.sources(), route, options.app);
         Presenter presenter(loop, agent, routes, display);
         return presenter.run();
