@@ -39,8 +39,6 @@ class PdfpcOverTheBus(unittest.TestCase):
             watch.tap("NEXT_SLIDE", state, (5, 5), "AT_LAST_SLIDE")
 
             desktop.quit_midway(watch, pdfpc, "NEXT_SLIDE", "TriggerAction")
-            watch.tap("NEXT_SLIDE", error="PRESENTATION_ENDED")
-            watch.tap("START_PRESENTATION", error="PROGRAM_GONE")
             watch.process.send_signal(signal.SIGINT)
             lines = watch.process.communicate(timeout=10)[0].decode()
             self.assertRegex(lines, re.compile(r"^.*\| pdfpc slide 5/5 \| END_PRESENTATION: gotoLast in ", re.M))
