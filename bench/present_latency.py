@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """How long a command of the watch takes with orbilatch-present, on each route to a real program under Xvfb:
 from the command line of a stand-in agent to the acknowledgement line, and to the program's own report of the
-change (pdfpc's OverlayChange signal; the page Okular answers when asked). pdfpc by D-Bus and pdfpc by keys take
+change (pdfpc's OverlayChange signal; the page Okular answers when asked; Impress's slide_updated to a second
+client of its remote control). pdfpc by D-Bus and pdfpc by keys take
 turns in one run. Prints the median and the 99th percentile of each; fails when a command is not executed.
 
 usage: bench/present_latency.py [--tries N] [--present build/orbilatch-present]"""
@@ -47,6 +48,26 @@ class PageTurns:
         return wait_for("a page turn", lambda: next((t for t in self.times if t > start), None), timeout=10)
 
 
+class SlidesShown:
+    """Impress's reports of the slide shown, as a second client of its remote control hears them."""
+
+    def __init__(self, name, pin):
+        import socket
+        self.times = []
+        connection = socket.create_connection(("127.0.0.1", 1599))
+        connection.sendall(f"LO_SERVER_CLIENT_PAIR\n{name}\n{pin}\n\n".encode())
+
+        def read():
+            for line in connection.makefile("rb"):
+                if line == b"slide_updated\n":
+                    self.times.append(time.monotonic())
+        threading.Thread(target=read, daemon=True).start()
+
+    def after(self, start):
+        from desktop.harness import wait_for
+        return wait_for("a slide shown", lambda: next((t for t in self.times if t > start), None), timeout=10)
+
+
 def measure(route, command_line, reported, tries, results):
     """Sends NEXT and PREVIOUS in turn; `reported(start)` is when the program reported the change."""
     acks, reports = results.setdefault(route, ([], []))
@@ -67,7 +88,7 @@ def main():
         os.environ["ORBILATCH_PRESENT"] = os.path.abspath(args.present)
     from desktop.harness import Desktop, require, wait_for, write_deck
     from presenter.stand_in_agent import Presenter
-    require(["Xvfb", "dbus-daemon", "dbus-monitor", "pdfpc", "okular"], ["dbus", "Xlib", "PIL"])
+    require(["Xvfb", "dbus-daemon", "dbus-monitor", "pdfpc", "okular", "soffice", "ss"], ["dbus", "Xlib", "PIL"])
 
     results = {}
     with Desktop() as desktop:
@@ -94,6 +115,14 @@ def main():
             wait_for("Okular's page", lambda: int(part.currentPage()), expected)
             return time.monotonic()
         measure("Okular by D-Bus", to_okular, page_turned, args.tries, results)
+
+    with Desktop(1280, 720) as desktop:
+        desktop.impress_remote(f"{desktop.dir}/deck.pdf", "orbilatch-present", "orbilatch-bench")
+        to_impress = Presenter(desktop, ["--app", "impress"])
+        to_impress.answered(to_impress.command("START_PRESENTATION"))
+        shown = SlidesShown("orbilatch-bench", "2468")
+        time.sleep(1.5)  # the presenter holds a move for a second after the show starts, which Impress would lose
+        measure("Impress by remote", to_impress, shown.after, args.tries, results)
 
     print(f"{'route':<18}{'n':>4}  {'to the acknowledgement':>26}  {'to the program report':>26}")
     print(f"{'':<18}{'':>4}  {'median':>12}{'p99':>14}  {'median':>12}{'p99':>14}")

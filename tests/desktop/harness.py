@@ -25,6 +25,12 @@ def require(programs, modules):
         sys.exit(77)
 
 
+def on_port(*state):
+    """Sockets on the port of Impress's remote control: its listener, connections, a TIME-WAIT."""
+    return subprocess.run(["ss", "-Htanp", *state, "( sport = :1599 or dport = :1599 )"],
+                          capture_output=True, text=True, check=True).stdout
+
+
 def wait_for(what, probe, expected=None, timeout=20.0):
     """probe()'s value once it is `expected` (by default: once it is not None)."""
     deadline = time.monotonic() + timeout
@@ -155,6 +161,38 @@ class Desktop:
         part = dbus.Interface(bus.get_object(name, "/okular"), "org.kde.okular")
         wait_for("the deck in Okular", lambda: int(part.pages()) or None, timeout=60)
         return process, part
+
+    def impress_remote(self, deck, *remotes, pin="2468"):
+        """LibreOffice Impress on a new deck at `deck`, with its remote control on and each client of `remotes`
+        paired with `pin` (the presenter's PIN file too), set up as a user does once; returns the process once
+        the deck is drawn, before which a show would stay grey and take no command."""
+        # Another LibreOffice on this machine, or one that quit a moment ago, holds the port.
+        wait_for("port 1599 free", lambda: on_port() == "", True, timeout=150)
+        write_deck(deck)
+        paired = "".join(f'<item oor:path="/org.openoffice.Office.Impress/Misc/AuthorisedRemotes"><node oor:name="{name}" '
+                         f'oor:op="replace"><prop oor:name="PIN" oor:op="fuse"><value>{pin}</value></prop></node></item>\n'
+                         for name in remotes)
+        os.makedirs(f"{self.dir}/lo/user")
+        with open(f"{self.dir}/lo/user/registrymodifications.xcu", "w") as profile:
+            profile.write('<?xml version="1.0" encoding="UTF-8"?>\n<oor:items xmlns:oor="http://openoffice.org/2001/registry">\n'
+                          '<item oor:path="/org.openoffice.Office.Impress/Misc/Start"><prop oor:name="EnableSdremote" '
+                          'oor:op="fuse"><value>true</value></prop></item>\n' + paired +
+                          '<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="FirstRun" oor:op="fuse">'
+                          '<value>false</value></prop><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value>'
+                          '</prop></item>\n</oor:items>\n')
+        os.makedirs(f"{self.dir}/config/orbilatch", exist_ok=True)
+        with open(f"{self.dir}/config/orbilatch/impress-pin", "w") as kept:
+            kept.write(pin + "\n")
+        office = self.start(["soffice", "--norestore", "--nologo", "--nolockcheck", "--infilter=impress_pdf_import",
+                             f"-env:UserInstallation=file://{self.dir}/lo", deck])
+        listener = wait_for("Impress's remote control", lambda: on_port("state", "listening") or None, timeout=90)
+        assert "soffice" in listener, f"another user's LibreOffice listens: {listener}"
+
+        def drawn():
+            colours = self.grab().getcolors(1 << 24)
+            return sum(n for n, c in colours if sum(abs(a - b) for a, b in zip(c, COLOURS[0])) < 6) > 100000 or None
+        wait_for("the first slide in Impress's editor", drawn, timeout=60)
+        return office
 
     def log(self, program):
         with open(f"{self.dir}/{program}.log", errors="replace") as log:

@@ -9,51 +9,17 @@ import signal
 import subprocess
 import unittest
 
-from desktop.harness import COLOURS, Desktop, require, wait_for, write_deck
+from desktop.harness import COLOURS, Desktop, on_port, require, wait_for
 from presenter.stand_in_agent import Presenter
 
 require(["Xvfb", "soffice", "ss"], ["Xlib", "PIL"])
 from Xlib import error  # noqa: E402
 
-PIN = "2468"
-PROFILE = f"""<?xml version="1.0" encoding="UTF-8"?>
-<oor:items xmlns:oor="http://openoffice.org/2001/registry">
-<item oor:path="/org.openoffice.Office.Impress/Misc/Start"><prop oor:name="EnableSdremote" oor:op="fuse"><value>true</value></prop></item>
-<item oor:path="/org.openoffice.Office.Impress/Misc/AuthorisedRemotes"><node oor:name="orbilatch-present" oor:op="replace"><prop oor:name="PIN" oor:op="fuse"><value>{PIN}</value></prop></node></item>
-<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
-<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="FirstRun" oor:op="fuse"><value>false</value></prop></item>
-</oor:items>
-"""
-
-
-def on_port(*state):
-    """Sockets on the remote control's port: its listener, connections, a TIME-WAIT."""
-    return subprocess.run(["ss", "-Htanp", *state, "( sport = :1599 or dport = :1599 )"],
-                          capture_output=True, text=True, check=True).stdout
-
 
 class ImpressRemote(unittest.TestCase):
     def test_each_command_is_answered_as_the_show_on_the_screen_went(self):
-        # Another LibreOffice on this machine, or one that quit a moment ago, holds the port.
-        wait_for("port 1599 free", lambda: on_port() == "", True, timeout=150)
         with Desktop(1280, 720) as desktop:
-            write_deck(f"{desktop.dir}/deck.pdf")
-            os.makedirs(f"{desktop.dir}/lo/user")
-            with open(f"{desktop.dir}/lo/user/registrymodifications.xcu", "w") as profile:
-                profile.write(PROFILE)
-            os.makedirs(f"{desktop.dir}/config/orbilatch")
-            with open(f"{desktop.dir}/config/orbilatch/impress-pin", "w") as pin:
-                pin.write(PIN + "\n")
-            office = desktop.start(["soffice", "--norestore", "--nologo", "--nolockcheck", "--infilter=impress_pdf_import",
-                                    f"-env:UserInstallation=file://{desktop.dir}/lo", f"{desktop.dir}/deck.pdf"])
-            listener = wait_for("Impress's remote control", lambda: on_port("state", "listening") or None, timeout=90)
-            self.assertIn("soffice", listener)  # and not another user's
-
-            def drawn():
-                """A show started before Impress has drawn the deck stays grey and takes no command."""
-                colours = desktop.grab().getcolors(1 << 24)
-                return sum(n for n, c in colours if sum(abs(a - b) for a, b in zip(c, COLOURS[0])) < 6) > 100000 or None
-            wait_for("the first slide in Impress's editor", drawn, timeout=60)
+            office = desktop.impress_remote(f"{desktop.dir}/deck.pdf", "orbilatch-present")
             watch = Presenter(desktop, ["--app", "impress"], stdout=subprocess.PIPE)
 
             def seen():
