@@ -14,6 +14,8 @@ inline constexpr const char* notSupported = "NOT_SUPPORTED";
 inline constexpr const char* programGone = "PROGRAM_GONE";
 inline constexpr const char* focusElsewhere = "FOCUS_ELSEWHERE";
 inline constexpr const char* notPaired = "NOT_PAIRED";
+inline constexpr const char* keyInjectionFailed = "KEY_INJECTION_FAILED";
+inline constexpr const char* keyNotOnKeyboard = "KEY_NOT_ON_KEYBOARD";
 inline constexpr const char* unknownCommand = "UNKNOWN_COMMAND";
 
 }  // namespace orbilatch::presenter::code
