@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <vector>
+
 #include "presenter/Failures.h"
 
 namespace orbilatch::presenter::keys {

@@ -4,6 +4,7 @@
 #include <X11/extensions/XTest.h>
 
 #include <vector>
+
 #include "presenter/Failures.h"
 
 namespace orbilatch::presenter::keys {
