@@ -22,7 +22,7 @@ public:
     // How long a stopping agent may take before it is killed.
     static constexpr std::chrono::seconds stopTimeout{2};
 
-    Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display);
+    Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display);
 
     // Runs until the agent has exited; returns this program's exit status.
     int run();
@@ -40,13 +40,14 @@ private:
     void drain(Stream& stream, int fd);
     void deliver(Stream& stream, const std::string& line, std::chrono::steady_clock::time_point arrived);
     void handleEvent(const std::string& line, std::chrono::steady_clock::time_point arrived);
+    void answer(CommandHandler::Handled handled);
     void requestStop();
     int exitStatus(const siginfo_t& info);
 
     EventLoop& loop_;
     AgentProcess& agent_;
-    CommandHandler& commands_;
     Display& display_;
+    CommandHandler commands_;
     Status status_;
     Stream events_;
     Stream diagnostics_;
