@@ -45,6 +45,7 @@ orbilatch_gzip(${PROJECT_SOURCE_DIR}/docs/man/orbilatch-agent.1 ${CMAKE_INSTALL_
 orbilatch_gzip(${PROJECT_SOURCE_DIR}/docs/man/orbilatch-present.1 ${CMAKE_INSTALL_MANDIR}/man1 MAN_PAGE)
 orbilatch_gzip(${PROJECT_SOURCE_DIR}/README.md ${CMAKE_INSTALL_DOCDIR})
 orbilatch_gzip(${PROJECT_SOURCE_DIR}/docs/PROTOCOL.md ${CMAKE_INSTALL_DOCDIR})
+orbilatch_gzip(${PROJECT_SOURCE_DIR}/docs/IMPRESS.md ${CMAKE_INSTALL_DOCDIR})
 orbilatch_gzip(${PROJECT_BINARY_DIR}/changelog ${CMAKE_INSTALL_DOCDIR})
 install(FILES data/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 get_property(compressed GLOBAL PROPERTY ORBILATCH_COMPRESSED)

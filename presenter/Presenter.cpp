@@ -12,9 +12,13 @@
 
 namespace orbilatch::presenter {
 
-Presenter::Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display,
+Presenter::Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display,
                      StatusObserver* observer)
-    : loop_(loop), agent_(agent), commands_(commands), display_(display), observer_(observer) {
+    : loop_(loop),
+      agent_(agent),
+      display_(display),
+      observer_(observer),
+      commands_(loop, routes, [this](CommandHandler::Handled handled) { answer(std::move(handled)); }) {
     watch(events_, agent_.stdoutFd());
     watch(diagnostics_, agent_.stderrFd());
     sd_event_source* source = nullptr;
@@ -59,20 +63,10 @@ void Presenter::deliver(Stream& stream, const std::string& line, std::chrono::st
     }
 }
 
-// A command's key goes out first: everything else can wait a moment.
+// A command is carried out first: everything else can wait a moment.
 void Presenter::handleEvent(const std::string& line, std::chrono::steady_clock::time_point arrived) {
-    const AgentEvent event = parseAgentEvent(line);
-    if (const auto* command = std::get_if<CommandReceived>(&event)) {
-        auto handled = commands_.handle(*command, arrived);
-        agent_.send(handled.acknowledgement);
-        display_.event(line);
-        if (handled.outcome.failure) {
-            display_.diagnostic("orbilatch-present: " + command->command + " failed: " + handled.outcome.failure->reason);
-        }
-        status_.apply(handled.outcome);
-        show();
-        return;
-    }
+    AgentEvent event = parseAgentEvent(line);
+    if (auto* command = std::get_if<CommandReceived>(&event)) commands_.handle(std::move(*command), arrived);
     display_.event(line);
     if (status_.apply(event)) show();
 }
@@ -80,6 +74,15 @@ void Presenter::handleEvent(const std::string& line, std::chrono::steady_clock::
 void Presenter::show() {
     display_.show(status_);
     if (observer_) observer_->statusChanged(status_);
+}
+
+void Presenter::answer(CommandHandler::Handled handled) {
+    agent_.send(handled.acknowledgement);
+    if (const auto& failure = handled.outcome.failure) {
+        display_.diagnostic("orbilatch-present: " + handled.outcome.command + " failed: " + failure->reason);
+    }
+    status_.apply(handled.outcome);
+    show();
 }
 
 // Each request goes on to the agent, whose second request ends it at once;

@@ -24,7 +24,7 @@ public:
     static constexpr std::chrono::seconds stopTimeout{2};
 
     // The observer, where there is one, sees each status the display shows.
-    Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display,
+    Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display,
               StatusObserver* observer = nullptr);
 
     // Runs until the agent has exited; returns this program's exit status.
@@ -43,15 +43,16 @@ private:
     void drain(Stream& stream, int fd);
     void deliver(Stream& stream, const std::string& line, std::chrono::steady_clock::time_point arrived);
     void handleEvent(const std::string& line, std::chrono::steady_clock::time_point arrived);
+    void answer(CommandHandler::Handled handled);
     void show();
     void requestStop();
     int exitStatus(const siginfo_t& info);
 
     EventLoop& loop_;
     AgentProcess& agent_;
-    CommandHandler& commands_;
     Display& display_;
     StatusObserver* observer_;
+    CommandHandler commands_;
     Status status_;
     Stream events_;
     Stream diagnostics_;

@@ -12,9 +12,9 @@ std::string milliseconds(std::chrono::microseconds took) {
 }
 
 std::string describeLast(const CommandOutcome& last) {
-    std::string text = last.command + ": ";
+    std::string text = (last.where.empty() ? "" : last.where + " | ") + last.command + ": ";
     if (last.failure) return text + "failed, " + last.failure->code + " (" + last.failure->reason + ")";
-    return text + last.action + " in " + milliseconds(last.took);
+    return text + (last.action.empty() ? "done" : last.action) + " in " + milliseconds(last.took);
 }
 
 }  // namespace

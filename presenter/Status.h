@@ -24,7 +24,8 @@ struct Status {
 };
 
 // One line, such as
-// "Bluetooth connected | watch connected | NEXT_SLIDE: PageDown in 0.3 ms | 4 done"
+// "Bluetooth connected | watch connected | NEXT_SLIDE: PageDown in 0.3 ms | 4 done", or with a
+// program driven directly "... | pdfpc slide 3/12 | NEXT_SLIDE: next in 9.1 ms | 5 done"
 std::string describe(const Status& status);
 
 }  // namespace orbilatch::presenter

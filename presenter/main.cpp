@@ -7,15 +7,19 @@
 #include <system_error>
 
 #include "presenter/AgentProcess.h"
-#include "presenter/CommandHandler.h"
 #include "presenter/Display.h"
 #include "presenter/Presenter.h"
+#include "presenter/ProgramChoice.h"
+#include "presenter/bus/SessionBus.h"
 #include "presenter/check/Check.h"
+#include "presenter/impress/ImpressProgram.h"
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
-#include "presenter/notify/DesktopNotifications.h"
 #include "presenter/keys/X11Focus.h"
+#include "presenter/notify/DesktopNotifications.h"
+#include "presenter/okular/Okular.h"
 #include "presenter/options/Options.h"
+#include "presenter/pdfpc/Pdfpc.h"
 #include "system/EventLoop.h"
 #include "system/TerminationSignals.h"
 
@@ -36,6 +40,34 @@ void blockSignals() {
     // A write to an agent that just died must fail, not end the presenter.
     std::signal(SIGPIPE, SIG_IGN);
 }
+
+// The presentation programs driven directly: pdfpc and Okular found on the
+// session bus, Impress by its remote control.
+struct Programs {
+    SdBusPtr bus;
+    std::optional<pdfpc::Pdfpc> pdfpc;
+    std::optional<okular::OkularSource> okular;
+    impress::ImpressProgram impress;
+
+    Programs(EventLoop& loop, Display& display)
+        : impress(loop.handle(), loop, impress::localRemoteServer(), impress::pairingKeptIn(impress::pinFile())) {
+        auto opened = bus::openSessionBus(loop.handle());
+        if (auto* error = std::get_if<std::string>(&opened)) {
+            display.diagnostic("orbilatch-present: " + *error + "; pdfpc and Okular get keys");
+            return;
+        }
+        bus = std::move(std::get<SdBusPtr>(opened));
+        pdfpc.emplace(bus.get());
+        okular.emplace(bus.get(), loop.handle());
+    }
+
+    std::vector<ProgramSource*> sources() {
+        std::vector<ProgramSource*> found{&impress};
+        if (pdfpc) found.push_back(&*pdfpc);
+        if (okular) found.push_back(&*okular);
+        return found;
+    }
+};
 
 std::string defaultAgent() {
     std::error_code error;
@@ -95,8 +127,10 @@ int main(int argc, char** argv) {
     const std::string agentPath = options.agent.empty() ? defaultAgent() : options.agent;
     try {
         AgentProcess agent(agentPath);
-        CommandHandler commands(route);
-        Presenter presenter(loop, agent, commands, display, notifications ? &*notifications : nullptr);
+        Programs programs(loop, display);
+        display.diagnostic("orbilatch-present: " + programs.impress.description());
+        ProgramChoice routes(programs.sources(), route, options.app);
+        Presenter presenter(loop, agent, routes, display, notifications ? &*notifications : nullptr);
         return presenter.run();
     } catch (const std::system_error& error) {
         display.diagnostic("orbilatch-present: cannot run the agent " + agentPath + ": " + error.code().message());

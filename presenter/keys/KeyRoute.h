@@ -13,7 +13,8 @@ namespace orbilatch::presenter::keys {
 
 // Each command is its key chord, pressed for the focused window when that
 // window belongs to one of the profile's programs, or when the focus cannot be
-// seen. Without a focus to look at (--any-window), for whichever window has it.
+// seen, which its action then says. Without a focus to look at (--any-window),
+// for whichever window has it.
 class KeyRoute final : public Route {
 public:
     KeyRoute(Keyboard& keyboard, KeyMap keys, Profile profile, std::unique_ptr<WindowFocus> focus)
@@ -24,7 +25,7 @@ public:
     std::string description() const override;
 
 private:
-    std::optional<Failure> refusal();
+    std::optional<Failure> refusal(const std::optional<Focus>& focus) const;
 
     Keyboard& keyboard_;
     KeyMap keys_;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "presenter/Failures.h"
+
 namespace orbilatch::presenter::keys {
 namespace {
 
@@ -50,7 +52,7 @@ std::optional<Failure> UinputKeyboard::press(const KeyChord& chord) {
     // Release whatever was pressed, even after a failure, so no key stays down.
     for (auto code = codes.rbegin(); code != codes.rend(); ++code) sent = send(device_.get(), *code, 0) && sent;
     if (sent) return std::nullopt;
-    return Failure{"KEY_INJECTION_FAILED", "writing to /dev/uinput failed: " + std::string(std::strerror(errno))};
+    return Failure{code::keyInjectionFailed, "writing to /dev/uinput failed: " + std::string(std::strerror(errno))};
 }
 
 std::string UinputKeyboard::description() const {

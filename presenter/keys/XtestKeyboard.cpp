@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "presenter/Failures.h"
+
 namespace orbilatch::presenter::keys {
 
 KeyboardOpening XtestKeyboard::open() {
@@ -26,7 +28,7 @@ std::optional<Failure> XtestKeyboard::press(const KeyChord& chord) {
     for (const Key& modifier : chord.modifiers) codes.push_back(XKeysymToKeycode(display, modifier.keysym));
     codes.push_back(XKeysymToKeycode(display, chord.key.keysym));
     for (KeyCode code : codes) {
-        if (code == 0) return Failure{"KEY_NOT_ON_KEYBOARD", "the X keyboard layout has no key for " + chord.name()};
+        if (code == 0) return Failure{code::keyNotOnKeyboard, "the X keyboard layout has no key for " + chord.name()};
     }
 
     bool sent = true;
@@ -38,7 +40,7 @@ std::optional<Failure> XtestKeyboard::press(const KeyChord& chord) {
     XSync(display, False);
     if (x_->lost()) return lost;
     if (sent) return std::nullopt;
-    return Failure{"KEY_INJECTION_FAILED", "the X server refused the key events"};
+    return Failure{code::keyInjectionFailed, "the X server refused the key events"};
 }
 
 std::string XtestKeyboard::description() const { return "XTEST on the X display " + x_->name(); }

@@ -1,5 +1,6 @@
 #include "presenter/notify/Notice.h"
 
+#include "presenter/Failures.h"
 #include "protocol/Events.h"
 
 namespace orbilatch::presenter::notify {
@@ -51,7 +52,7 @@ std::optional<Notice> commandNotice(const Status& before, const Status& now) {
     const bool newOutcome = now.executed + now.failed != before.executed + before.failed;
     if (!newOutcome || !now.last || !now.last->failure) return std::nullopt;
     const Failure& failure = *now.last->failure;
-    if (failure.code == "KEY_INJECTION_FAILED") return keysCannotBePressed(failure.reason);
+    if (failure.code == code::keyInjectionFailed) return keysCannotBePressed(failure.reason);
     return Notice{now.last->command + " failed", failure.reason};
 }
 

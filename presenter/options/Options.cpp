@@ -1,7 +1,10 @@
 #include "presenter/options/Options.h"
 
 #include <algorithm>
+#include <array>
 #include <optional>
+
+#include "presenter/ProgramChoice.h"
 
 namespace orbilatch::presenter::options {
 namespace {
@@ -15,6 +18,9 @@ std::optional<KeyboardKind> keyboardKind(std::string_view name) {
     return std::nullopt;
 }
 
+// The programs driven directly, and the keys.
+constexpr std::array<std::string_view, 4> apps = {"pdfpc", "okular", "impress", ProgramChoice::keysName};
+
 std::string padded(std::string_view text, std::size_t width) {
     std::string line(text);
     line.resize(std::max(width, line.size()), ' ');
@@ -25,6 +31,7 @@ std::string padded(std::string_view text, std::size_t width) {
 
 std::variant<Options, std::string> parseOptions(const std::vector<std::string_view>& arguments) {
     std::string agent;
+    std::string app;
     std::string profile = "default";
     std::vector<std::string> overrides;
     KeyboardKind keyboard = KeyboardKind::automatic;
@@ -41,7 +48,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
             inlineValue = option.substr(equals + 1);
             option = option.substr(0, equals);
         }
-        const bool takesValue = option == "--agent" || option == "--profile" || option == "--key" || option == "--keyboard";
+        const bool takesValue = option == "--agent" || option == "--app" || option == "--profile" ||
+                                option == "--key" || option == "--keyboard";
         if (!takesValue && inlineValue) return std::string(option) + " takes no value";
         std::string_view value;
         if (takesValue) {
@@ -56,6 +64,11 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
 
         if (option == "--agent") {
             agent = value;
+        } else if (option == "--app") {
+            if (std::ranges::find(apps, value) == apps.end()) {
+                return "--app " + std::string(value) + ": expected pdfpc, okular, impress or keys";
+            }
+            app = value;
         } else if (option == "--profile") {
             profile = value;
         } else if (option == "--key") {
@@ -81,15 +94,18 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
 
     auto keyMap = keys::makeKeyMap(profile, overrides);
     if (auto* error = std::get_if<std::string>(&keyMap)) return *error;
-    return Options{agent, std::get<keys::KeyMap>(std::move(keyMap)), *keys::profileNamed(profile), anyWindow, keyboard,
-                   json, notify, check, help};
+    return Options{agent, app, std::get<keys::KeyMap>(std::move(keyMap)), *keys::profileNamed(profile), anyWindow,
+                   keyboard, json, notify, check, help};
 }
 
 std::string helpText() {
     std::string text = R"(Usage: orbilatch-present [OPTION]...
-Starts orbilatch-agent and turns each command of the watch into one key press
-for the focused window.
+Starts orbilatch-agent and carries each command of the watch out: in pdfpc,
+Okular or LibreOffice Impress, when one runs, by the program's own interface;
+otherwise as one key press for the focused window.
 
+  --app NAME         drive only this program: pdfpc, okular or impress; or keys
+                     to press keys whatever runs
   --profile NAME     the keys for one kind of program, below (default: default)
   --key COMMAND=KEY  the key for one command instead of the profile's, such as
                      NEXT_SLIDE=Right or END_PRESENTATION=Ctrl+Q; repeatable

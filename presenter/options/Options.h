@@ -13,6 +13,7 @@ namespace orbilatch::presenter::options {
 
 struct Options {
     std::string agent;  // empty: the agent installed next to this program
+    std::string app;    // empty: the program is chosen for each command
     keys::KeyMap keys;
     keys::Profile profile;
     bool anyWindow = false;  // keys go to whichever window has the focus

@@ -1,8 +1,11 @@
 """A private X display for the presenter and a presentation program: Xvfb, a session
 bus, logs, a five-page deck, windows found by title, focus, screen grabs."""
 
+import contextlib
 import importlib.util
+import json
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -20,6 +23,12 @@ def require(programs, modules):
     if missing:
         print(f"skipped: {', '.join(missing)} not installed; scripts/setup test installs them")
         sys.exit(77)
+
+
+def on_port(*state):
+    """Sockets on the port of Impress's remote control: its listener, connections, a TIME-WAIT."""
+    return subprocess.run(["ss", "-Htanp", *state, "( sport = :1599 or dport = :1599 )"],
+                          capture_output=True, text=True, check=True).stdout
 
 
 def wait_for(what, probe, expected=None, timeout=20.0):
@@ -86,11 +95,104 @@ class Desktop:
         """Starts a program on this display in a process group of its own, so
         that its helpers end with it; its stderr goes to a log in self.dir."""
         with open(f"{self.dir}/{os.path.basename(command[0])}.log", "ab") as log:
-            process = subprocess.Popen(command, env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
+            process = subprocess.Popen(command, env=dict(self.env, **(env or {})), stdin=options.pop("stdin", subprocess.DEVNULL),
                                        stdout=options.pop("stdout", subprocess.DEVNULL), stderr=log,
                                        start_new_session=True, **options)
         self.processes.append(process)
         return process
+
+    def bus(self):
+        import dbus
+        return dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
+
+    @contextlib.contextmanager
+    def call_seen(self, member, arguments=""):
+        """Once the block is done, waits until a call of `member` has gone over the session bus (with
+        `arguments`, such as "arg1='NumberOfOverlays'")."""
+        monitor = subprocess.Popen(["dbus-monitor", "--address", self.env["DBUS_SESSION_BUS_ADDRESS"],
+                                    f"type='method_call',member='{member}',{arguments}".rstrip(",")],
+                                   stdout=subprocess.PIPE)
+        seen = []
+
+        def read():
+            if select.select([monitor.stdout], [], [], 0.05)[0]:
+                seen.append(os.read(monitor.stdout.fileno(), 65536))
+            return b"".join(seen)
+        try:
+            wait_for("dbus-monitor", lambda: read() or None)  # the bus daemon's greeting: it listens
+            seen.clear()
+            yield
+            wait_for(f"a call of {member}", lambda: f"member={member}".encode() in read() or None)
+        finally:
+            monitor.kill()
+            monitor.wait()
+            monitor.stdout.close()
+
+    def quit_midway(self, watch, program, command, member):
+        """`program` stops answering, gets `command` as the call `member`, and dies: the watch hears PROGRAM_GONE."""
+        os.kill(program.pid, signal.SIGSTOP)
+        with self.call_seen(member):
+            command_id = watch.command(command)
+        program.kill()
+        watch.answered(command_id, "PROGRAM_GONE")
+
+    def pdfpc(self, deck, audience):
+        """pdfpc on the deck, its presentation window at `audience`, with notes that name each page;
+        returns the process and pdfpc's own D-Bus interface."""
+        import dbus
+        with open(deck + "pc", "w") as notes:  # pdfpc's notes file; it gives the page's notes out on D-Bus
+            pages = [{"idx": n - 1, "label": str(n), "overlay": 0, "note": f"page {n}"} for n in range(1, 6)]
+            json.dump({"pdfpcFormat": 2, "pages": pages}, notes)
+        process = self.start(["pdfpc", "--windowed", "both", "--size", "960:540", deck])
+        self.place(self.window("pdfpc - presentation"), *audience)
+        bus = self.bus()
+        wait_for("pdfpc on the session bus", lambda: bus.name_has_owner("io.github.pdfpc"), True)
+        return process, dbus.Interface(bus.get_object("io.github.pdfpc", "/io/github/pdfpc"), "io.github.pdfpc")
+
+    def okular(self, deck):
+        """Okular on the deck; returns the process and its part's own D-Bus interface."""
+        import dbus
+        os.makedirs(f"{self.dir}/config", exist_ok=True)
+        with open(f"{self.dir}/config/okularrc", "w") as settings:  # no box on how to leave a presentation
+            settings.write("[Notification Messages]\npresentationInfo=false\n")
+        process = self.start(["okular", deck])
+        bus, name = self.bus(), f"org.kde.okular-{process.pid}"
+        wait_for("Okular on the session bus", lambda: bus.name_has_owner(name), True, timeout=60)
+        part = dbus.Interface(bus.get_object(name, "/okular"), "org.kde.okular")
+        wait_for("the deck in Okular", lambda: int(part.pages()) or None, timeout=60)
+        return process, part
+
+    def impress_remote(self, deck, *remotes, pin="2468"):
+        """LibreOffice Impress on a new deck at `deck`, with its remote control on and each client of `remotes`
+        paired with `pin` (the presenter's PIN file too), set up as a user does once; returns the process once
+        the deck is drawn, before which a show would stay grey and take no command."""
+        # Another LibreOffice on this machine, or one that quit a moment ago, holds the port.
+        wait_for("port 1599 free", lambda: on_port() == "", True, timeout=150)
+        write_deck(deck)
+        paired = "".join(f'<item oor:path="/org.openoffice.Office.Impress/Misc/AuthorisedRemotes"><node oor:name="{name}" '
+                         f'oor:op="replace"><prop oor:name="PIN" oor:op="fuse"><value>{pin}</value></prop></node></item>\n'
+                         for name in remotes)
+        os.makedirs(f"{self.dir}/lo/user")
+        with open(f"{self.dir}/lo/user/registrymodifications.xcu", "w") as profile:
+            profile.write('<?xml version="1.0" encoding="UTF-8"?>\n<oor:items xmlns:oor="http://openoffice.org/2001/registry">\n'
+                          '<item oor:path="/org.openoffice.Office.Impress/Misc/Start"><prop oor:name="EnableSdremote" '
+                          'oor:op="fuse"><value>true</value></prop></item>\n' + paired +
+                          '<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="FirstRun" oor:op="fuse">'
+                          '<value>false</value></prop><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value>'
+                          '</prop></item>\n</oor:items>\n')
+        os.makedirs(f"{self.dir}/config/orbilatch", exist_ok=True)
+        with open(f"{self.dir}/config/orbilatch/impress-pin", "w") as kept:
+            kept.write(pin + "\n")
+        office = self.start(["soffice", "--norestore", "--nologo", "--nolockcheck", "--infilter=impress_pdf_import",
+                             f"-env:UserInstallation=file://{self.dir}/lo", deck])
+        listener = wait_for("Impress's remote control", lambda: on_port("state", "listening") or None, timeout=90)
+        assert "soffice" in listener, f"another user's LibreOffice listens: {listener}"
+
+        def drawn():
+            colours = self.grab().getcolors(1 << 24)
+            return sum(n for n, c in colours if sum(abs(a - b) for a, b in zip(c, COLOURS[0])) < 6) > 100000 or None
+        wait_for("the first slide in Impress's editor", drawn, timeout=60)
+        return office
 
     def log(self, program):
         with open(f"{self.dir}/{program}.log", errors="replace") as log:

@@ -22,11 +22,11 @@ class FocusRoad(unittest.TestCase):
             stranger.map()
             nameless.sync()
             stranger = desktop.listen(desktop.x.create_resource_object("window", stranger.id))
-            watch = Presenter(desktop)  # the default profile: Impress and Evince
+            watch = Presenter(desktop, ["--app", "keys"])  # the default profile: Impress and Evince
             desktop.root.warp_pointer(10, 10)  # over the xterm: its key goes to the window under the pointer inside it
             for focus in (xterm, stranger, X.NONE, X.PointerRoot):
                 desktop.focus(focus)
-                watch.tap("NEXT_SLIDE", refused="FOCUS_ELSEWHERE")
+                watch.tap("NEXT_SLIDE", error="FOCUS_ELSEWHERE")
 
             evince = desktop.other_window(640, 0, 320, 180, wm_class=("evince", "Evince"))
             watch.tap("NEXT_SLIDE", lambda: desktop.keys(evince), NEXT)

@@ -63,7 +63,7 @@ class ImpressRoad(unittest.TestCase):
             # before the show starts leaves the show deaf to PageDown and PageUp.
             editor = desktop.window("LibreOffice Impress")
             wait_for("Impress focused", lambda: desktop.x.get_input_focus().focus, editor)
-            watch = Presenter(desktop, terminal="140x9+0+720", settle=impress.settle)
+            watch = Presenter(desktop, ["--app", "keys"], terminal="140x9+0+720", settle=impress.settle)
 
             watch.tap("START_PRESENTATION", impress.state, (1, False))
             show = desktop.window("Presenting:")

@@ -24,14 +24,15 @@ class Presenter:
 
     def __init__(self, desktop, options=(), terminal=None, settle=lambda: None, env=(), notify=False, **popen):
         self.desktop, self.settle, self.count = desktop, settle, 0
-        listener = socket.create_server(f"{desktop.dir}/agent.sock", family=socket.AF_UNIX)
+        path = f"{desktop.dir}/agent{len(desktop.processes)}.sock"  # one for each presenter on the desktop
+        listener = socket.create_server(path, family=socket.AF_UNIX)
         listener.settimeout(30)
         command = [PRESENT, "--keyboard", "xtest", "--agent", os.path.abspath(__file__), *options]
         command += [] if notify else ["--no-notify"]
         if terminal:
             command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11", "-e", "sh", "-c",
                        f'"$@" 2>>{desktop.dir}/orbilatch-present.log', "sh", *command]
-        env = {"ORBILATCH_STAND_IN_SOCKET": f"{desktop.dir}/agent.sock", **dict(env)}
+        env = {"ORBILATCH_STAND_IN_SOCKET": path, **dict(env)}
         self.process = desktop.start(command, env=env, **popen)
         self.connection, _ = listener.accept()
         self.connection.settimeout(20)
@@ -46,14 +47,24 @@ class Presenter:
         line = self.lines.readline()
         return json.loads(line) if line else None
 
-    def tap(self, command, probe=None, expected=None, refused=None):
-        """A tap after `settle()`: acknowledged `executed` (or failed: `refused`), then `probe()` is `expected`."""
-        self.settle()
+    def command(self, command):
+        """Sends one command from the watch, in version 2; returns its commandId."""
         self.count += 1
         self.send(received(2, str(self.count), command))
+        return str(self.count)
+
+    def answered(self, command_id, error=None):
+        """Reads the acknowledgement of the command: `executed`, or failed with the code `error`."""
         ack = self.read()
-        if ack != acknowledgement(str(self.count), 2, *(("failed", refused) if refused else ())):
-            raise AssertionError(f"{command}: {ack}; orbilatch-present said:\n{self.desktop.log('orbilatch-present')}")
+        if ack != acknowledgement(command_id, 2, "failed" if error else "executed", error):
+            said = self.desktop.log("orbilatch-present")
+            raise AssertionError(f"{command_id}: {ack}; orbilatch-present said:\n{said}")
+
+    def tap(self, command, probe=None, expected=None, error=None):
+        """One command from the watch, after `settle()`: acknowledged `executed` (or failed with the code
+        `error`), then `probe()` is `expected`."""
+        self.settle()
+        self.answered(self.command(command), error)
         if probe:
             wait_for(f"after {command}", probe, expected)
 

@@ -40,7 +40,7 @@ TEST(KeyRouteTest, AKeyGoesOutOnlyToTheProfilesProgramsOrWhereTheFocusCannotBeSe
         {"pdfpc", Focus{window, "Pdfpc"}, "PageDown"},
         {"default", Focus{window, "XTerm"}, refused + "XTerm, not a program of the default profile"},
         {"pdfpc", Focus{window, "Pdfpc-helper"}, refused + "Pdfpc-helper, not a program of the pdfpc profile"},
-        {"okular", Focus{unknown, ""}, "PageDown"},
+        {"okular", Focus{unknown, ""}, "PageDown (focus unknown)"},
         {"okular", std::nullopt, "PageDown"},
     };
     for (const auto& c : cases) {
@@ -53,7 +53,7 @@ TEST(KeyRouteTest, AKeyGoesOutOnlyToTheProfilesProgramsOrWhereTheFocusCannotBeSe
             outcome = carried.failure ? carried.failure->code + ": " + carried.failure->reason : carried.action;
         });
         EXPECT_EQ(outcome, c.outcome);
-        EXPECT_EQ(keyboard.pressed, c.outcome == "PageDown" ? "PageDown" : "");
+        EXPECT_EQ(keyboard.pressed, c.outcome.starts_with("PageDown") ? "PageDown" : "");
     }
 }
 

@@ -13,7 +13,7 @@ TEST(NoticeTest, TheWatchBluetoothAndFailedCommandsAreToldEverythingElseIsNot) {
         return AgentEvent{BluetoothStateChanged{std::move(state), std::move(message)}};
     };
     const auto outcome = [](std::string command, std::optional<Failure> failure = std::nullopt) {
-        return CommandOutcome{std::move(command), "PageDown", std::move(failure), 1ms};
+        return CommandOutcome{std::move(command), "", "PageDown", std::move(failure), 1ms};
     };
     const struct {
         std::variant<AgentEvent, CommandOutcome> change;

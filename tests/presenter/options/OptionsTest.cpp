@@ -14,7 +14,8 @@ std::string changes(const Options& options, std::string_view profileName) {
         if (key != profileKeys.chordFor(command).name()) text += ", " + name + " " + key;
     }
     const std::string notify = options.notify ? (*options.notify ? ", notify" : ", no notify") : "";
-    return text + (options.agent.empty() ? "" : ", agent " + options.agent) + (options.anyWindow ? ", any window" : "") +
+    return text + (options.agent.empty() ? "" : ", agent " + options.agent) +
+           (options.app.empty() ? "" : ", app " + options.app) + (options.anyWindow ? ", any window" : "") +
            (options.json ? ", json" : "") + notify + (options.check ? ", check" : "") + (options.help ? ", help" : "");
 }
 
@@ -28,8 +29,9 @@ TEST(OptionsTest, CommandLinesGiveTheirChoicesOrSayWhatIsWrong) {
         {{"--profile=browser", "--key", "NEXT_SLIDE=right", "--key=TOGGLE_BLACK_SCREEN=Period", "--keyboard", "xtest"},
          "browser", "keyboard 2, NEXT_SLIDE Right, TOGGLE_BLACK_SCREEN Period"},
         {{"--key", "END_PRESENTATION=alt+f4", "--key", "END_PRESENTATION=ctrl+q", "--keyboard=uinput", "--agent", "/a",
-          "--any-window", "--json", "-h"},
-         "default", "keyboard 1, END_PRESENTATION Ctrl+Q, agent /a, any window, json, help"},
+          "--any-window", "--json", "-h", "--app", "okular"},
+         "default", "keyboard 1, END_PRESENTATION Ctrl+Q, agent /a, app okular, any window, json, help"},
+        {{"--app=evince"}, {}, "--app evince: expected pdfpc, okular, impress or keys"},
         {{"--notify", "--check", "--no-notify"}, "default", "keyboard 0, no notify, check"},
         {{"--no-notify", "--notify"}, "default", "keyboard 0, notify"},
         {{"--profile", "impress"}, {}, "unknown profile impress"},
