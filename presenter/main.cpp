@@ -59,6 +59,7 @@ struct Programs {
         bus = std::move(std::get<SdBusPtr>(opened));
         pdfpc.emplace(bus.get());
         okular.emplace(bus.get(), loop.handle());
+        bus::awaitBusDaemon(bus.get(), loop.handle(), std::chrono::seconds(1));
     }
 
     std::vector<ProgramSource*> sources() {

@@ -34,7 +34,7 @@ std::optional<std::string> installedUdevRule() {
 }
 
 Facts gatherFacts() {
-    Facts facts{askBluetoothd(), uinputError(), installedUdevRule(), std::nullopt, {}, askSessionBus()};
+    Facts facts{askBluetoothd(), uinputError(), installedUdevRule(), std::nullopt, {}, askPrograms()};
     auto xtest = keys::XtestKeyboard::open();
     if (auto* reason = std::get_if<std::string>(&xtest)) {
         facts.xtestError = *reason;

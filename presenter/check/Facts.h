@@ -30,10 +30,11 @@ struct BluetoothdFacts {
     std::optional<Adapter> adapter;
 };
 
-// What runs on the session bus, where presentation programs offer a way in.
+// The presentation programs that run and offer a way in.
 struct ProgramFacts {
     std::string unreachable;  // why the session bus could not be asked; empty when it answered
-    std::vector<std::string> running;  // such as "pdfpc", "Okular"
+    std::vector<std::string> onSessionBus;  // such as "pdfpc", "Okular"
+    bool impressRemoteListens = false;      // Impress's remote control server
 };
 
 // Everything the verdict is made of.

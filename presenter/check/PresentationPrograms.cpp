@@ -1,58 +1,52 @@
 #include "presenter/check/PresentationPrograms.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <string_view>
+#include <chrono>
+#include <set>
 
-#include "system/SdPointers.h"
+#include "presenter/bus/NameWatch.h"
+#include "presenter/bus/SessionBus.h"
+#include "presenter/impress/RemoteServer.h"
+#include "presenter/okular/Okular.h"
+#include "presenter/pdfpc/Pdfpc.h"
 
 namespace orbilatch::presenter::check {
 namespace {
 
-bool isOkular(std::string_view name) {
-    constexpr std::string_view prefix = "org.kde.okular-";
-    if (!name.starts_with(prefix) || name.size() == prefix.size()) return false;
-    return std::ranges::all_of(name.substr(prefix.size()), [](char c) { return c >= '0' && c <= '9'; });
+using namespace std::chrono_literals;
+
+void askSessionBus(ProgramFacts& facts) {
+    sd_event* made = nullptr;
+    if (const int result = sd_event_new(&made); result < 0) {
+        facts.unreachable = "no event loop";
+        return;
+    }
+    const SdEventPtr loop(made);
+    auto opened = bus::openSessionBus(loop.get());
+    if (auto* error = std::get_if<std::string>(&opened)) {
+        facts.unreachable = *error;
+        return;
+    }
+    sd_bus* bus = std::get<SdBusPtr>(opened).get();
+    std::set<std::string> running;
+    const auto note = [&running](const char* program) {
+        return [&running, program](const std::string&, bool owned) {
+            if (owned) running.insert(program);
+        };
+    };
+    const bus::NameWatch pdfpcs(bus, pdfpc::names(), note("pdfpc")), okulars(bus, okular::names(), note("Okular"));
+    if (!bus::awaitBusDaemon(bus, loop.get(), 1s)) facts.unreachable = "its daemon does not answer";
+    // Each program once, however many of it run.
+    for (const char* program : {"pdfpc", "Okular"}) {
+        if (running.contains(program)) facts.onSessionBus.emplace_back(program);
+    }
 }
 
 }  // namespace
 
-std::vector<std::string> presentationPrograms(const std::vector<std::string>& busNames) {
-    const auto runs = [&](auto matches) { return std::ranges::any_of(busNames, matches); };
-    std::vector<std::string> found;
-    if (runs([](std::string_view name) { return name == "io.github.pdfpc"; })) found.emplace_back("pdfpc");
-    if (runs(isOkular)) found.emplace_back("Okular");
-    return found;
-}
-
-ProgramFacts askSessionBus() {
+ProgramFacts askPrograms() {
     ProgramFacts facts;
-    sd_bus* opened = nullptr;
-    int r = sd_bus_open_user(&opened);
-    SdBusPtr bus(opened);
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    if (r >= 0) {
-        r = sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                               "ListNames", &error, &reply, "");
-    }
-    SdBusMessagePtr owned(reply);
-    char** names = nullptr;
-    if (r >= 0) r = sd_bus_message_read_strv(reply, &names);
-    // sd-bus's word for a user without a session bus
-    if (r == -ENOMEDIUM) facts.unreachable = "there is none";
-    else if (r < 0) facts.unreachable = error.message ? error.message : std::strerror(-r);
-    sd_bus_error_free(&error);
-
-    std::vector<std::string> busNames;
-    for (char** name = names; name && *name; ++name) {
-        busNames.emplace_back(*name);
-        std::free(*name);
-    }
-    std::free(names);
-    facts.running = presentationPrograms(busNames);
+    askSessionBus(facts);
+    facts.impressRemoteListens = impress::localRemoteServer().listens();
     return facts;
 }
 

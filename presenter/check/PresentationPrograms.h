@@ -1,17 +1,12 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "presenter/check/Facts.h"
 
 namespace orbilatch::presenter::check {
 
-// The presentation programs among these session bus names, each once:
-// "pdfpc" for io.github.pdfpc, "Okular" for org.kde.okular-PID.
-std::vector<std::string> presentationPrograms(const std::vector<std::string>& busNames);
-
-// Asks the session bus which presentation programs run on it.
-ProgramFacts askSessionBus();
+// Finds the presentation programs as the presenter does when it chooses one:
+// pdfpc and Okular by their names on the session bus, Impress by its remote
+// control's server, without connecting to any of them.
+ProgramFacts askPrograms();
 
 }  // namespace orbilatch::presenter::check

@@ -69,16 +69,15 @@ Line xtestLine(const Facts& facts, Mark failing) {
 
 // No program is driven other than by keys yet; the line says which ones could be.
 Line programsLine(const ProgramFacts& programs, const std::string& keys) {
-    const std::string howKeys = "get keys in the focused window (" + keys + ")";
-    if (!programs.unreachable.empty()) {
-        return {Mark::ok, "presentation programs: the session bus cannot be asked (" + programs.unreachable +
-                              "); every program will " + howKeys, {}};
-    }
-    std::string found;
-    for (const std::string& program : programs.running) found += (found.empty() ? "" : ", ") + program;
-    if (found.empty()) return {Mark::ok, "presentation programs on the session bus: none; every program will " + howKeys, {}};
-    return {Mark::ok, "presentation programs on the session bus: " + found + "; they and every other program " + howKeys,
-            {}};
+    std::string driven;
+    const auto add = [&driven](const std::string& way) { driven += (driven.empty() ? "" : ", ") + way; };
+    for (const std::string& program : programs.onSessionBus) add(program + " over the session bus");
+    if (programs.impressRemoteListens) add("LibreOffice Impress through its remote control");
+    std::string text = "presentation programs: ";
+    if (!programs.unreachable.empty()) text += "the session bus cannot be asked (" + programs.unreachable + "); ";
+    text += (driven.empty() ? "none driven directly; every program" : driven + "; every other program") +
+            " gets keys in the focused window (" + keys + ")";
+    return {Mark::ok, text, {}};
 }
 
 }  // namespace

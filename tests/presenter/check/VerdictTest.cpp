@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "presenter/check/PresentationPrograms.h"
+#include "presenter/okular/Okular.h"
 #include "presenter/check/Verdict.h"
 
 namespace orbilatch::presenter::check {
@@ -61,13 +61,21 @@ TEST(VerdictTest, ItCanPresentWithBluetoothdAnAdapterAndOneKeyboardOfTheKindAske
     }
 }
 
-TEST(VerdictTest, PdfpcAndOkularAreKnownByTheirSessionBusNames) {
-    using Programs = std::vector<std::string>;
-    EXPECT_EQ(presentationPrograms({":1.7", "org.kde.okular-", "org.kde.okularx-12", "org.kde.okular-12a",
-                                    "io.github.pdfpc"}),
-              Programs{"pdfpc"});
-    EXPECT_EQ(presentationPrograms({"org.freedesktop.DBus", "org.kde.okular-345", "org.kde.okular-7"}),
-              Programs{"Okular"});
+TEST(VerdictTest, TheProgramsLineSaysHowEachProgramFoundIsDriven) {
+    Facts facts;
+    facts.programs = {"", {"pdfpc", "Okular"}, true};
+    EXPECT_EQ(format(judge(facts, KeyboardKind::automatic, "NEXT_SLIDE PageDown").lines.back()),
+              "ok    presentation programs: pdfpc over the session bus, Okular over the session bus, LibreOffice Impress "
+              "through its remote control; every other program gets keys in the focused window (NEXT_SLIDE PageDown)");
+}
+
+TEST(VerdictTest, OkularIsKnownByItsProcessesNamesOnTheSessionBus) {
+    const auto okular = okular::names();
+    EXPECT_EQ(okular.nameSpace, "org.kde");
+    for (const char* name : {"org.kde.okular-", "org.kde.okularx-12", "org.kde.okular-12a", "org.kde.okular-0"}) {
+        EXPECT_FALSE(okular.wanted(name)) << name;
+    }
+    EXPECT_TRUE(okular.wanted("org.kde.okular-345"));
 }
 
 }  // namespace
