@@ -50,48 +50,50 @@ int readRoles(sd_bus_message* message, Described& described) {
     return r < 0 ? r : sd_bus_message_exit_container(message);
 }
 
-// a{sv} of Adapter1: Powered, Modalias and Roles; the rest is skipped.
-int readAdapterProperties(sd_bus_message* message, Described& described) {
-    int r = sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}");
-    while (r >= 0 && (r = sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv")) > 0) {
-        const char* name = nullptr;
-        r = sd_bus_message_read_basic(message, 's', &name);
+// A dictionary with string keys, whose entries are `entry` (such as "sv"):
+// readValue gets each key and reads or skips its value.
+template <typename ReadValue>
+int readDictionary(sd_bus_message* message, const std::string& entry, ReadValue readValue) {
+    int r = sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, ("{" + entry + "}").c_str());
+    while (r >= 0 && (r = sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, entry.c_str())) > 0) {
+        const char* key = nullptr;
+        r = sd_bus_message_read_basic(message, 's', &key);
         if (r < 0) return r;
-        const std::string_view property = name;
-        if (property == "Powered") {
-            int powered = 0;
-            r = sd_bus_message_read(message, "v", "b", &powered);
-            described.adapter.powered = powered != 0;
-        } else if (property == "Modalias") {
-            const char* modalias = "";
-            r = sd_bus_message_read(message, "v", "s", &modalias);
-            described.adapter.bluez = versionFromModalias(modalias);
-        } else if (property == "Roles") {
-            r = readRoles(message, described);
-        } else {
-            r = sd_bus_message_skip(message, "v");
-        }
+        r = readValue(std::string_view(key));
         if (r >= 0) r = sd_bus_message_exit_container(message);
     }
     return r < 0 ? r : sd_bus_message_exit_container(message);
 }
 
+// a{sv} of Adapter1: Powered, Modalias and Roles; the rest is skipped.
+int readAdapterProperties(sd_bus_message* message, Described& described) {
+    return readDictionary(message, "sv", [&](std::string_view property) {
+        if (property == "Powered") {
+            int powered = 0;
+            const int r = sd_bus_message_read(message, "v", "b", &powered);
+            described.adapter.powered = powered != 0;
+            return r;
+        }
+        if (property == "Modalias") {
+            const char* modalias = "";
+            const int r = sd_bus_message_read(message, "v", "s", &modalias);
+            described.adapter.bluez = versionFromModalias(modalias);
+            return r;
+        }
+        if (property == "Roles") return readRoles(message, described);
+        return sd_bus_message_skip(message, "v");
+    });
+}
+
 // a{sa{sv}}: one object's interfaces.
 int readObject(sd_bus_message* message, Described& described) {
-    int r = sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sa{sv}}");
-    while (r >= 0 && (r = sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sa{sv}")) > 0) {
-        const char* name = nullptr;
-        r = sd_bus_message_read_basic(message, 's', &name);
-        if (r < 0) return r;
-        const std::string_view interface = name;
+    return readDictionary(message, "sa{sv}", [&](std::string_view interface) {
         described.isAdapter = described.isAdapter || interface == adapterInterface;
         described.gatt = described.gatt || interface == gattInterface;
         described.advertising = described.advertising || interface == advertisingInterface;
-        r = interface == adapterInterface ? readAdapterProperties(message, described)
-                                          : sd_bus_message_skip(message, "a{sv}");
-        if (r >= 0) r = sd_bus_message_exit_container(message);
-    }
-    return r < 0 ? r : sd_bus_message_exit_container(message);
+        return interface == adapterInterface ? readAdapterProperties(message, described)
+                                             : sd_bus_message_skip(message, "a{sv}");
+    });
 }
 
 // Puts hci2 before hci10, as the agent does.
