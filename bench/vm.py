@@ -6,7 +6,9 @@ one boot runs the chosen benchmarks of bench/guest and prints their figures.
                 [--only idle_cost] [--seconds 10] [--minutes 2] [--taps 120]
 
 idle_cost: wakeups of each of the agent's threads, and its memory, while it
-advertises and while it serves a subscribed watch (fails if it wakes at all).
+advertises and while it serves a subscribed watch; then the same of
+orbilatch-present (taken from the agent's folder) and the agent it runs, with
+its desktop notifications on (fails if any wakes at all).
 soak: commands, bursts beyond the rate limit and dropped links for a while
 (fails on anything lost, misordered or growing).
 tap_to_key: taps paced under the rate limit, from the watch's write to the
@@ -25,7 +27,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools" / "vm"))
 import vm  # noqa: E402
 
 BENCHMARKS = {
-    "idle_cost": ["idle:idle_cost"],
+    "idle_cost": ["idle:idle_cost", "idle:idle_presenter"],
     "soak": ["soak:soak"],
     "tap_to_key": ["tap_to_key:bare_controller", "tap_to_key:presenter"],
 }

@@ -1,5 +1,6 @@
 # The Debian package (scripts/package): the programs under /usr, the udev
-# rule, the man pages, shell completion and docs, made into a .deb by CPack.
+# rule, the user unit, the man pages, shell completion and docs, made into a
+# .deb by CPack.
 include(GNUInstallDirs)
 set(ORBILATCH_MAINTAINER "orbilatch maintainers <maintainers@users.noreply.c-seed-92510bb3.example>")
 
@@ -7,6 +8,8 @@ install(TARGETS orbilatch-agent orbilatch-present RUNTIME DESTINATION ${CMAKE_IN
 # udev reads /usr/lib as well as /lib, and Debian 13 has moved its rules there.
 install(FILES data/70-orbilatch-uinput.rules DESTINATION lib/udev/rules.d)
 install(FILES data/orbilatch-present.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# A user unit, enabled by each user who wants it: the package enables nothing.
+install(FILES data/orbilatch-present.service DESTINATION lib/systemd/user)
 install(FILES data/bash-completion/orbilatch-present
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 

@@ -81,7 +81,7 @@ void OrbiLatchBlePeripheral::shutdown() {
     shuttingDown = true;
     manager->stopAdvertising();
     manager->removeAllServices();
-    emitStateChange(state::disconnected, "shutdown");
+    emitStateChange(state::disconnected, state::shutdownMessage);
     environment.queue.postAfter(exitDelay, [this] { environment.exitProcess(); });
 }
 

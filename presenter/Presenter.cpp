@@ -12,10 +12,12 @@
 
 namespace orbilatch::presenter {
 
-Presenter::Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display)
+Presenter::Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display,
+                     StatusObserver* observer)
     : loop_(loop),
       agent_(agent),
       display_(display),
+      observer_(observer),
       commands_(loop, routes, [this](CommandHandler::Handled handled) { answer(std::move(handled)); }) {
     watch(events_, agent_.stdoutFd());
     watch(diagnostics_, agent_.stderrFd());
@@ -27,7 +29,7 @@ Presenter::Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, 
 }
 
 int Presenter::run() {
-    display_.show(status_);
+    show();
     return loop_.run();
 }
 
@@ -66,7 +68,12 @@ void Presenter::handleEvent(const std::string& line, std::chrono::steady_clock::
     AgentEvent event = parseAgentEvent(line);
     if (auto* command = std::get_if<CommandReceived>(&event)) commands_.handle(std::move(*command), arrived);
     display_.event(line);
-    if (status_.apply(event)) display_.show(status_);
+    if (status_.apply(event)) show();
+}
+
+void Presenter::show() {
+    display_.show(status_);
+    if (observer_) observer_->statusChanged(status_);
 }
 
 void Presenter::answer(CommandHandler::Handled handled) {
@@ -75,7 +82,7 @@ void Presenter::answer(CommandHandler::Handled handled) {
         display_.diagnostic("orbilatch-present: " + handled.outcome.command + " failed: " + failure->reason);
     }
     status_.apply(handled.outcome);
-    display_.show(status_);
+    show();
 }
 
 // Each request goes on to the agent, whose second request ends it at once;

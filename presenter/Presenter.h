@@ -8,6 +8,7 @@
 #include "presenter/CommandHandler.h"
 #include "presenter/Display.h"
 #include "presenter/Status.h"
+#include "presenter/StatusObserver.h"
 #include "system/EventLoop.h"
 #include "system/LineSplitter.h"
 #include "system/SdPointers.h"
@@ -22,7 +23,9 @@ public:
     // How long a stopping agent may take before it is killed.
     static constexpr std::chrono::seconds stopTimeout{2};
 
-    Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display);
+    // The observer, where there is one, sees each status the display shows.
+    Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display,
+              StatusObserver* observer = nullptr);
 
     // Runs until the agent has exited; returns this program's exit status.
     int run();
@@ -41,12 +44,14 @@ private:
     void deliver(Stream& stream, const std::string& line, std::chrono::steady_clock::time_point arrived);
     void handleEvent(const std::string& line, std::chrono::steady_clock::time_point arrived);
     void answer(CommandHandler::Handled handled);
+    void show();
     void requestStop();
     int exitStatus(const siginfo_t& info);
 
     EventLoop& loop_;
     AgentProcess& agent_;
     Display& display_;
+    StatusObserver* observer_;
     CommandHandler commands_;
     Status status_;
     Stream events_;

@@ -11,10 +11,12 @@
 #include "presenter/Presenter.h"
 #include "presenter/ProgramChoice.h"
 #include "presenter/bus/SessionBus.h"
+#include "presenter/check/Check.h"
+#include "presenter/impress/ImpressProgram.h"
 #include "presenter/keys/KeyRoute.h"
 #include "presenter/keys/KeyboardChoice.h"
-#include "presenter/impress/ImpressProgram.h"
 #include "presenter/keys/X11Focus.h"
+#include "presenter/notify/DesktopNotifications.h"
 #include "presenter/okular/Okular.h"
 #include "presenter/options/Options.h"
 #include "presenter/pdfpc/Pdfpc.h"
@@ -57,6 +59,7 @@ struct Programs {
         bus = std::move(std::get<SdBusPtr>(opened));
         pdfpc.emplace(bus.get());
         okular.emplace(bus.get(), loop.handle());
+        bus::awaitBusDaemon(bus.get(), loop.handle(), std::chrono::seconds(1));
     }
 
     std::vector<ProgramSource*> sources() {
@@ -73,6 +76,12 @@ std::string defaultAgent() {
     return (error ? std::filesystem::path(".") : self.parent_path()) / "orbilatch-agent";
 }
 
+// As a service the presenter has no terminal, and the desktop is the one
+// place the person sees.
+bool notifies(const options::Options& options) {
+    return options.notify.value_or(!::isatty(STDOUT_FILENO) && !::isatty(STDERR_FILENO));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,31 +96,42 @@ int main(int argc, char** argv) {
         std::cout << options::helpText();
         return 0;
     }
-
-    auto opened = keys::openKeyboard(options.keyboard);
-    if (auto* error = std::get_if<std::string>(&opened)) {
-        std::cerr << "orbilatch-present: " << *error << '\n';
-        return usageError;
-    }
-    const auto& [keyboard, notice, throughX] = std::get<keys::OpenedKeyboard>(opened);
-    keys::KeyRoute route(*keyboard, options.keys, options.profile,
-                         options.anyWindow ? nullptr : keys::openWindowFocus(throughX));
+    if (options.check) return check::checkSetUp(options.keyboard, options.keys.describe());
 
     const auto mode = options.json              ? Display::Mode::json
                       : ::isatty(STDOUT_FILENO) ? Display::Mode::terminal
                                                 : Display::Mode::lines;
     Display display(mode);
+    EventLoop loop;
+    std::optional<notify::DesktopNotifications> notifications;
+    if (notifies(options)) {
+        notifications.emplace(loop.handle(), [&display](std::string_view message) {
+            display.diagnostic("orbilatch-present: " + std::string(message));
+        });
+    }
+
+    auto opened = keys::openKeyboard(options.keyboard);
+    if (auto* error = std::get_if<std::string>(&opened)) {
+        display.diagnostic("orbilatch-present: " + *error + "\norbilatch-present --check says what is missing.");
+        if (notifications) {
+            notifications->show(notify::keysCannotBePressed("The presenter did not start"));
+            notifications->settle();
+        }
+        return usageError;
+    }
+    const auto& [keyboard, notice, throughX] = std::get<keys::OpenedKeyboard>(opened);
+    keys::KeyRoute route(*keyboard, options.keys, options.profile,
+                         options.anyWindow ? nullptr : keys::openWindowFocus(throughX));
     if (!notice.empty()) display.diagnostic("orbilatch-present: " + notice);
     display.diagnostic("orbilatch-present: " + route.description());
 
     const std::string agentPath = options.agent.empty() ? defaultAgent() : options.agent;
     try {
-        EventLoop loop;
         AgentProcess agent(agentPath);
         Programs programs(loop, display);
         display.diagnostic("orbilatch-present: " + programs.impress.description());
         ProgramChoice routes(programs.sources(), route, options.app);
-        Presenter presenter(loop, agent, routes, display);
+        Presenter presenter(loop, agent, routes, display, notifications ? &*notifications : nullptr);
         return presenter.run();
     } catch (const std::system_error& error) {
         display.diagnostic("orbilatch-present: cannot run the agent " + agentPath + ": " + error.code().message());

@@ -28,6 +28,8 @@ inline constexpr std::string_view poweredOff = "powered_off";
 inline constexpr std::string_view unauthorized = "unauthorized";
 inline constexpr std::string_view unavailable = "unavailable";
 inline constexpr std::string_view error = "error";
+// The "message" of "disconnected" when the agent itself stops.
+inline constexpr std::string_view shutdownMessage = "shutdown";
 }  // namespace state
 
 // The "reason" of the acknowledgement events: what made the agent try to deliver.

@@ -1,13 +1,22 @@
-"""What the agent costs while nothing happens: it advertises, then serves a
-subscribed watch, and is left alone. Counts the context switches of each of
-its threads over the interval (from /proc/<pid>/task/*/status) and reports
-its resident memory. An idle agent has no timer and nothing to poll, so every
-count must be zero."""
+"""What the agent and the presenter cost while nothing happens: each
+advertises, then serves a subscribed watch, and is left alone. Counts the
+context switches of each of their threads over the interval (from
+/proc/<pid>/task/*/status) and reports their resident memory. Neither has a
+timer or anything to poll, so every count must be zero.
+
+The presenter runs as the desktop runs it, without a terminal, so with its
+desktop notifications on: where the root has Xvfb and dunst, a notification
+server takes them on a session bus of its own."""
 
 import asyncio
+import contextlib
 import os
+import shutil
+import subprocess
+import time
 
 from agent_events import CONNECTED, WATCH_CONNECTED
+from presenter_rig import connect_watch_to_new_presenter, load_uinput
 
 # x86-64 system call numbers of where an idle thread may sit.
 BLOCKING_CALLS = {"0": "read", "7": "poll", "232": "epoll_wait", "281": "epoll_pwait", "441": "epoll_pwait2"}
@@ -31,26 +40,95 @@ def threads(pid):
     return result
 
 
-async def measure(rig, agent, what):
-    pid = agent.process.process.pid
+def child_of(pid):
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError), open(f"/proc/{entry}/stat") as stat:
+            if int(stat.read().rsplit(")", 1)[1].split()[1]) == pid:
+                return int(entry)
+    raise AssertionError(f"process {pid} has no child")
+
+
+async def measure(rig, processes, what):
+    """processes: {"agent": pid, ...}, measured over the same interval."""
     await asyncio.sleep(1.0)  # the last replies settle
-    before = threads(pid)
+    before = {pid: threads(pid) for pid in processes.values()}
     await asyncio.sleep(rig.options.get("seconds", 10))
-    after = threads(pid)
-    memory = fields(f"/proc/{pid}/status", {"VmRSS", "VmHWM"})
-    woke = {tid: switches - before.get(tid, (None, None, 0))[2] for tid, (_, _, switches) in after.items()}
-    rig.note(f"{what}: " + ", ".join(f"thread {after[tid][0]} in {after[tid][1]} woke {count} times"
-                                     for tid, count in woke.items())
-             + f"; RSS {memory['VmRSS']} KiB (peak {memory['VmHWM']} KiB)")
-    await agent.expect_quiet(0.1)
-    return sum(woke.values())
+    total = 0
+    for name, pid in processes.items():
+        after = threads(pid)
+        memory = fields(f"/proc/{pid}/status", {"VmRSS", "VmHWM"})
+        woke = {tid: switches - before[pid].get(tid, (None, None, 0))[2] for tid, (_, _, switches) in after.items()}
+        rig.note(f"{what}, {name}: " + ", ".join(f"thread {after[tid][0]} in {after[tid][1]} woke {count} times"
+                                                 for tid, count in woke.items())
+                 + f"; RSS {memory['VmRSS']} KiB (peak {memory['VmHWM']} KiB)")
+        total += sum(woke.values())
+    return total
 
 
 async def idle_cost(rig):
     watch = rig.watch("hci1")
     agent = await rig.connect_watch_to_new_agent(watch)
-    wakeups = await measure(rig, agent, "advertising")
+    pid = {"agent": agent.process.process.pid}
+    wakeups = await measure(rig, pid, "advertising")
+    await agent.expect_quiet(0.1)
     await watch.subscribe()
     await agent.expect(WATCH_CONNECTED, CONNECTED)
-    wakeups += await measure(rig, agent, "serving a subscribed watch")
+    wakeups += await measure(rig, pid, "serving a subscribed watch")
+    await agent.expect_quiet(0.1)
     assert wakeups == 0, "the idle agent woke up"
+
+
+@contextlib.contextmanager
+def notification_server(rig):
+    """A session bus address with dunst on it, on an Xvfb of its own; None where the root has neither."""
+    if not (shutil.which("Xvfb") and shutil.which("dunst")):
+        rig.note("no Xvfb or dunst on this root: the presenter's notifications find no session bus")
+        yield None
+        return
+    with contextlib.ExitStack() as started:
+        def start(*command, **options):
+            process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **options)
+            started.callback(process.wait)
+            started.callback(process.terminate)
+            return process
+        start("Xvfb", ":9", "-nolisten", "tcp", stdout=subprocess.DEVNULL)
+        bus = start("dbus-daemon", "--session", "--nofork", "--print-address=1", stdout=subprocess.PIPE,
+                    env=dict(os.environ, DISPLAY=":9"))
+        address = bus.stdout.readline().decode().strip()
+        start("dunst", env=dict(os.environ, DISPLAY=":9", DBUS_SESSION_BUS_ADDRESS=address),
+              stdout=subprocess.DEVNULL)
+        yield address
+
+
+def closed_notifications(address):
+    """How many notifications dunst has closed (its history), with its own tool."""
+    count = subprocess.run(["dunstctl", "count", "history"], capture_output=True, text=True,
+                           env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address))
+    return int(count.stdout or 0)
+
+
+async def idle_presenter(rig):
+    load_uinput()
+    watch = rig.watch("hci1")
+    with notification_server(rig) as address:
+        env = dict(os.environ, **({"DBUS_SESSION_BUS_ADDRESS": address} if address else {}))
+        presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput", env=env)
+        await presenter.expect_diagnostic("orbilatch-present: keys go out through .*uinput.*")
+        pids = {"presenter": presenter.process.pid}
+        pids["its agent"] = child_of(pids["presenter"])
+        wakeups = await measure(rig, pids, "advertising")
+        await watch.subscribe()
+        await presenter.expect(WATCH_CONNECTED, CONNECTED)
+        if not address:
+            await presenter.expect_diagnostic("orbilatch-present: no desktop notifications: cannot connect to .*")
+        else:
+            # The server tells the presenter when it takes "Watch connected"
+            # off the screen (dunst: after 10 s); the idle time begins after.
+            deadline = time.monotonic() + 30
+            while closed_notifications(address) < 1:
+                assert time.monotonic() < deadline, "dunst did not close the presenter's notification"
+                await asyncio.sleep(0.5)
+        wakeups += await measure(rig, pids, "serving a subscribed watch")
+        presenter.interrupt()
+        assert await presenter.wait() == 0
+    assert wakeups == 0, "the idle presenter or its agent woke up"

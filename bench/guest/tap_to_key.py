@@ -57,7 +57,7 @@ async def bare_controller(rig):
 async def presenter(rig):
     load_uinput()
     watch = rig.watch("hci1")
-    present = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput")
+    present = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput", "--no-notify")
     await present.expect_diagnostic("orbilatch-present: keys go out through .*uinput.*")
     keyboard = KeyReader()
     try:

@@ -1,23 +1,25 @@
 #include "presenter/bus/NameWatch.h"
 
+#include "presenter/bus/SessionBus.h"
+
 namespace orbilatch::presenter::bus {
 
-// The rule is in place before the question, so a name that comes or goes
-// after the answer is announced after it. Both wait for the bus daemon (never
-// for a program), so that the first command finds the programs that run.
-NameWatch::NameWatch(sd_bus* bus, const std::string& nameSpace, Wanted wanted, Changed changed)
-    : wanted_(std::move(wanted)), changed_(std::move(changed)) {
+// The bus daemon takes the rule before it answers the question, which comes
+// after it on the same connection, so a name that comes or goes after the
+// answer is announced after it. Neither waits: a bus daemon that does not
+// answer must not hold the presenter up (see awaitBusDaemon).
+NameWatch::NameWatch(sd_bus* bus, Names names, Changed changed)
+    : wanted_(std::move(names.wanted)), changed_(std::move(changed)) {
     const std::string rule =
         "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged',"
-        "arg0namespace='" + nameSpace + "'";
+        "arg0namespace='" + names.nameSpace + "'";
     sd_bus_slot* slot = nullptr;
-    if (sd_bus_add_match(bus, &slot, rule.c_str(), &NameWatch::onOwnerChanged, this) < 0) return;
+    if (sd_bus_add_match_async(bus, &slot, rule.c_str(), &NameWatch::onOwnerChanged, nullptr, this) < 0) return;
     changes_.reset(slot);
-    sd_bus_message* reply = nullptr;
-    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames",
-                           nullptr, &reply, "") >= 0) {
-        onNames(SdBusMessagePtr(reply).get());
-    }
+    names_ = call(bus, busDaemon("ListNames"), [this](sd_bus_message* reply, const sd_bus_error* error) {
+        if (!error) onNames(reply);
+        names_.reset();
+    });
 }
 
 int NameWatch::onOwnerChanged(sd_bus_message* message, void* self, sd_bus_error*) {

@@ -1,5 +1,6 @@
 #include "presenter/bus/SessionBus.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -37,13 +38,35 @@ int onMatch(sd_bus_message* message, void* handler, sd_bus_error*) {
 std::variant<SdBusPtr, std::string> openSessionBus(sd_event* loop) {
     sd_bus* opened = nullptr;
     if (const int result = sd_bus_open_user(&opened); result < 0) {
+        // sd-bus's word for a user without a session bus
+        if (result == -ENOMEDIUM) return std::string("no session bus");
         return "no session bus: " + std::string(std::strerror(-result));
     }
     SdBusPtr bus(opened);
+    // Else sd-bus flushes it when the loop ends, for as long as a bus daemon
+    // that does not answer takes; nothing sent to a program matters then.
+    sd_bus_set_close_on_exit(bus.get(), 0);
     if (const int result = sd_bus_attach_event(bus.get(), loop, SD_EVENT_PRIORITY_NORMAL); result < 0) {
         return "cannot watch the session bus: " + std::string(std::strerror(-result));
     }
     return bus;
+}
+
+Method busDaemon(const char* member) {
+    return {"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member};
+}
+
+bool awaitBusDaemon(sd_bus* bus, sd_event* loop, std::chrono::milliseconds bound) {
+    bool answered = false;
+    const SdBusSlotPtr question = call(bus, busDaemon("GetId"), [&answered](sd_bus_message*, const sd_bus_error*) {
+        answered = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (auto now = std::chrono::steady_clock::now(); !answered && now < deadline; now = std::chrono::steady_clock::now()) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
+        if (sd_event_run(loop, left.count()) < 0) break;
+    }
+    return answered;
 }
 
 SdBusSlotPtr call(sd_bus* bus, const Method& method, Reply reply, const Arguments& arguments) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <variant>
@@ -21,6 +22,16 @@ struct Method {
     const char* interface;
     const char* member;
 };
+
+// A method of the bus daemon itself.
+Method busDaemon(const char* member);
+
+// Runs the loop until the bus daemon has answered all that was asked of it
+// before, as it answers in order, or until `bound` has passed: so that the
+// first command finds the programs that run, while a daemon that does not
+// answer holds the presenter up no longer.
+// Whether it answered.
+bool awaitBusDaemon(sd_bus* bus, sd_event* loop, std::chrono::milliseconds bound);
 
 // The answer to a method call: the reply, or the error and nothing.
 using Reply = std::function<void(sd_bus_message* reply, const sd_bus_error* error)>;

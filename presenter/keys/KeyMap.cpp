@@ -41,6 +41,15 @@ const std::vector<Profile>& profiles() {
     return table;
 }
 
+std::string KeyMap::describe() const {
+    std::string text;
+    for (const protocol::Command command : protocol::commands) {
+        if (command != protocol::commands.front()) text += ", ";
+        text += std::string(protocol::commandName(command)) + " " + chordFor(command).name();
+    }
+    return text;
+}
+
 bool isFor(const Profile& profile, std::string_view windowClass) {
     const auto sameLetters = [](char a, char b) {
         return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));

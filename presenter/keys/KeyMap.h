@@ -34,6 +34,8 @@ public:
     explicit KeyMap(protocol::PerCommand<KeyChord> chords) : chords_(std::move(chords)) {}
 
     const KeyChord& chordFor(protocol::Command command) const { return chords_[protocol::indexOf(command)]; }
+    // "NEXT_SLIDE PageDown, PREVIOUS_SLIDE PageUp, ..."
+    std::string describe() const;
 
 private:
     protocol::PerCommand<KeyChord> chords_;

@@ -24,13 +24,8 @@ std::optional<Failure> KeyRoute::refusal(const std::optional<Focus>& focus) cons
 }
 
 std::string KeyRoute::description() const {
-    std::string text = "keys go out through " + keyboard_.description() + " " +
-                       (focus_ ? focus_->description() : "to the focused window, whichever it is") + ": ";
-    for (const protocol::Command command : protocol::commands) {
-        if (command != protocol::commands.front()) text += ", ";
-        text += std::string(protocol::commandName(command)) + " " + keys_.chordFor(command).name();
-    }
-    return text;
+    return "keys go out through " + keyboard_.description() + " " +
+           (focus_ ? focus_->description() : "to the focused window, whichever it is") + ": " + keys_.describe();
 }
 
 }  // namespace orbilatch::presenter::keys

@@ -131,8 +131,11 @@ void Okular::answer(Carried carried) {
 OkularSource::OkularSource(sd_bus* bus, sd_event* loop)
     : bus_(bus),
       windows_(XWindows::open(loop)),
-      names_(bus, "org.kde", [](std::string_view name) { return processOf(name).has_value(); },
-             [this](const std::string& name, bool owned) { onName(name, owned); }) {}
+      names_(bus, names(), [this](const std::string& name, bool owned) { onName(name, owned); }) {}
+
+bus::Names names() {
+    return {"org.kde", [](std::string_view name) { return processOf(name).has_value(); }};
+}
 
 std::vector<Found> OkularSource::running() {
     std::vector<Found> found;

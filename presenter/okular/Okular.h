@@ -15,6 +15,9 @@
 
 namespace orbilatch::presenter::okular {
 
+// The names of Okular's processes on the session bus, such as "org.kde.okular-1234".
+bus::Names names();
+
 // One running Okular, driven through its part's object on the session bus.
 // Its page calls change the page before they answer, so the page read right
 // after tells whether it moved. Whether it presents is seen only from its

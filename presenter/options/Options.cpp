@@ -37,6 +37,8 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
     KeyboardKind keyboard = KeyboardKind::automatic;
     bool anyWindow = false;
     bool json = false;
+    std::optional<bool> notify;
+    bool check = false;
     bool help = false;
 
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -79,6 +81,10 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
             anyWindow = true;
         } else if (option == "--json") {
             json = true;
+        } else if (option == "--notify" || option == "--no-notify") {
+            notify = option == "--notify";
+        } else if (option == "--check") {
+            check = true;
         } else if (option == "--help" || option == "-h") {
             help = true;
         } else {
@@ -89,7 +95,7 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string_vi
     auto keyMap = keys::makeKeyMap(profile, overrides);
     if (auto* error = std::get_if<std::string>(&keyMap)) return *error;
     return Options{agent, app, std::get<keys::KeyMap>(std::move(keyMap)), *keys::profileNamed(profile), anyWindow,
-                   keyboard, json, help};
+                   keyboard, json, notify, check, help};
 }
 
 std::string helpText() {
@@ -110,6 +116,11 @@ otherwise as one key press for the focused window.
                      is not pressed, and the command fails
   --json             the agent's event lines on standard output instead of the
                      status line
+  --notify, --no-notify
+                     desktop notifications of the watch, Bluetooth and failed
+                     commands, or none (default: only without a terminal)
+  --check            check the set-up, one line per check, and exit: 0 when
+                     the presenter can present, 1 otherwise
   --agent PATH       the agent to run (default: orbilatch-agent in the folder
                      of this program)
   -h, --help         this text

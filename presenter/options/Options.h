@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -18,6 +19,8 @@ struct Options {
     bool anyWindow = false;  // keys go to whichever window has the focus
     keys::KeyboardKind keyboard = keys::KeyboardKind::automatic;
     bool json = false;
+    std::optional<bool> notify;  // nothing: only where there is no terminal
+    bool check = false;
     bool help = false;
 };
 

@@ -17,8 +17,11 @@ Pdfpc::Pdfpc(sd_bus* bus)
                                 "type='signal',sender='io.github.pdfpc',path='/io/github/pdfpc',"
                                 "interface='io.github.pdfpc',member='OverlayChange'",
                                 [this](sd_bus_message* signal) { onPageTurned(signal); })),
-      name_(bus, busName, [](std::string_view name) { return name == busName; },
-            [this](const std::string&, bool owned) { onOwned(owned); }) {}
+      name_(bus, names(), [this](const std::string&, bool owned) { onOwned(owned); }) {}
+
+bus::Names names() {
+    return {busName, [](std::string_view name) { return name == busName; }};
+}
 
 // START finds the show running; END goes to the last page rather than quit
 // pdfpc, which the watch could not undo.

@@ -9,6 +9,9 @@
 
 namespace orbilatch::presenter::pdfpc {
 
+// pdfpc's name on the session bus.
+bus::Names names();
+
 // pdfpc, found by its name on the session bus and driven by its actions
 // there. It presents from the moment it starts, so while it runs a show runs;
 // it reports each page it turns to, before it answers the action that turned

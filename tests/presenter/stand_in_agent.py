@@ -19,14 +19,16 @@ PRESENT = os.environ.get("ORBILATCH_PRESENT", "../build/orbilatch-present")
 
 class Presenter:
     """orbilatch-present on a harness.Desktop with the stand-in as its agent and
-    a watch connected. `terminal` (an xterm geometry) shows its status line."""
+    a watch connected. `terminal` (an xterm geometry) shows its status line.
+    Unless `notify`, no desktop notification comes up on the test's screen."""
 
-    def __init__(self, desktop, options=(), terminal=None, settle=lambda: None, env=(), **popen):
+    def __init__(self, desktop, options=(), terminal=None, settle=lambda: None, env=(), notify=False, **popen):
         self.desktop, self.settle, self.count = desktop, settle, 0
         path = f"{desktop.dir}/agent{len(desktop.processes)}.sock"  # one for each presenter on the desktop
         listener = socket.create_server(path, family=socket.AF_UNIX)
         listener.settimeout(30)
         command = [PRESENT, "--keyboard", "xtest", "--agent", os.path.abspath(__file__), *options]
+        command += [] if notify else ["--no-notify"]
         if terminal:
             command = ["xterm", "-geometry", terminal, "-fa", "Monospace", "-fs", "11", "-e", "sh", "-c",
                        f'"$@" 2>>{desktop.dir}/orbilatch-present.log', "sh", *command]

@@ -1,7 +1,9 @@
 """orbilatch-present with the stand-in agent on Xvfb: every command acknowledged once, in order, also when its key
 cannot go out; the agent's diagnostics shown; its stop, kill and death; the exit status of each end."""
 
+import itertools
 import json
+import os
 import signal
 import socket
 import subprocess
@@ -11,7 +13,8 @@ from desktop.harness import Desktop, require
 from presenter.stand_in_agent import PRESENT, Presenter
 from agent_events import ADVERTISING, CONNECTED, SHUTDOWN_REQUEST, WATCH_CONNECTED, acknowledgement, received
 
-require(["Xvfb"], ["Xlib"])
+require(["Xvfb"], ["Xlib", "dbus"])
+import dbus  # noqa: E402
 
 COMMANDS = [received(2, "41", "START_PRESENTATION"), received(2, "42", "NEXT_SLIDE"),
             received(1, "43", "PREVIOUS_SLIDE"), received(2, "44", "TOGGLE_BLACK_SCREEN"),
@@ -72,7 +75,42 @@ class Lifecycle(unittest.TestCase):
     def test_a_presenter_that_cannot_start_says_why_and_exits_non_zero(self):
         with Desktop() as desktop:
             for options, env, status, message in (
-                    (["--keyboard", "xtest"], {"DISPLAY": ""}, 2, "cannot press keys through XTEST: DISPLAY is not"),
+                    (["--keyboard", "xtest"], {"DISPLAY": ""}, 2,
+                     "cannot press keys through XTEST: DISPLAY is not set\norbilatch-present --check says what"),
                     (["--keyboard", "xtest", "--agent", "/none"], {}, 1, "cannot run the agent /none: No such file")):
                 self.assertEqual(desktop.start([PRESENT, *options], env=env).wait(10), status)
                 self.assertIn(f"orbilatch-present: {message}", desktop.log("orbilatch-present"))
+
+    def test_check_says_what_this_machine_lacks_one_line_each(self):
+        try:
+            os.close(os.open("/dev/uinput", os.O_WRONLY | os.O_NONBLOCK))
+            uinput = "ok    /dev/uinput: writable"
+        except OSError as error:
+            uinput = rf"(warn|FAIL)  /dev/uinput: {os.strerror(error.errno)}"
+        # An Impress of this user elsewhere on the machine may have its remote control on.
+        impress = "(, LibreOffice Impress through its remote control)?"
+        keys = r"gets keys in the focused window \(NEXT_SLIDE PageDown, .+\)"
+        with Desktop() as desktop:
+            session_bus = desktop.env["DBUS_SESSION_BUS_ADDRESS"]
+            pdfpc = dbus.bus.BusConnection(session_bus)
+            pdfpc.request_name("io.github.pdfpc")
+            # A bus without bluetoothd, then none at all.
+            for bus, display, bluetoothd, xtest, programs in (
+                    (session_bus, desktop.env["DISPLAY"], r"FAIL  bluetoothd: not running",
+                     r"ok    XTEST on the X display :\d+ \(X11 windows only\)",
+                     rf"ok    presentation programs: pdfpc over the session bus{impress}; every other program {keys}"),
+                    ("unix:path=/nonexistent", "", r"FAIL  bluetoothd: cannot ask the system bus \(No such file.*\)",
+                     r"(warn|FAIL)  XTEST: DISPLAY is not set",
+                     rf"ok    presentation programs: the session bus cannot be asked \(no session bus: .+\); "
+                     rf"(none driven directly; every|LibreOffice Impress through its remote control; every other) "
+                     rf"program {keys}")):
+                env = dict(desktop.env, DBUS_SYSTEM_BUS_ADDRESS=bus, DBUS_SESSION_BUS_ADDRESS=bus, DISPLAY=display)
+                check = subprocess.run([PRESENT, "--check"], env=env, capture_output=True, text=True, timeout=30)
+                self.assertEqual(check.returncode, 1, "it cannot present without bluetoothd")
+                lines = check.stdout.splitlines()
+                for line, expected in itertools.zip_longest(lines, (
+                        bluetoothd, r"FAIL  Bluetooth adapter: unknown while bluetoothd cannot be asked",
+                        uinput,
+                        r"ok    udev rule: .+|(warn|FAIL)  udev rule for /dev/uinput: not installed",
+                        xtest, programs)):
+                    self.assertRegex(line, rf"^(({expected})(\. Fix: .+)?)$", check.stdout)

@@ -44,6 +44,8 @@ TRIXIE_PACKAGES = [
     "kmod", "busybox", "iproute2", "systemd", "procps",
     # the presenter: its libraries, and its keys read back
     "libevdev2", "libxtst6", "libxres1", "python3-evdev",
+    # the package's user unit verified, which runs man for its Documentation=
+    "man-db",
 ]
 
 

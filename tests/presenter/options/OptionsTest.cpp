@@ -13,9 +13,10 @@ std::string changes(const Options& options, std::string_view profileName) {
         const std::string key = options.keys.chordFor(command).name(), name(protocol::commandName(command));
         if (key != profileKeys.chordFor(command).name()) text += ", " + name + " " + key;
     }
+    const std::string notify = options.notify ? (*options.notify ? ", notify" : ", no notify") : "";
     return text + (options.agent.empty() ? "" : ", agent " + options.agent) +
            (options.app.empty() ? "" : ", app " + options.app) + (options.anyWindow ? ", any window" : "") +
-           (options.json ? ", json" : "") + (options.help ? ", help" : "");
+           (options.json ? ", json" : "") + notify + (options.check ? ", check" : "") + (options.help ? ", help" : "");
 }
 
 TEST(OptionsTest, CommandLinesGiveTheirChoicesOrSayWhatIsWrong) {
@@ -31,6 +32,8 @@ TEST(OptionsTest, CommandLinesGiveTheirChoicesOrSayWhatIsWrong) {
           "--any-window", "--json", "-h", "--app", "okular"},
          "default", "keyboard 1, END_PRESENTATION Ctrl+Q, agent /a, app okular, any window, json, help"},
         {{"--app=evince"}, {}, "--app evince: expected pdfpc, okular, impress or keys"},
+        {{"--notify", "--check", "--no-notify"}, "default", "keyboard 0, no notify, check"},
+        {{"--no-notify", "--notify"}, "default", "keyboard 0, notify"},
         {{"--profile", "impress"}, {}, "unknown profile impress"},
         {{"--key", "NEXT=Right"}, {}, "--key NEXT=Right: expected COMMAND=KEY"},
         {{"--key", "NEXT_SLIDE=PgDn"}, {}, "unknown key PgDn for NEXT_SLIDE"},

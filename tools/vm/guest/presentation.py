@@ -51,7 +51,8 @@ async def presentation(rig):
             show(label("orbilatch-present") + line)
             lines.append(line)
 
-    presenter = await Presenter.start(rig.agent_binary.with_name("orbilatch-present"), presenter_line)
+    # Its output goes to pipes; on the user's terminal it would make no desktop notifications either.
+    presenter = await Presenter.start(rig.agent_binary.with_name("orbilatch-present"), presenter_line, "--no-notify")
     while not any("Bluetooth advertising" in line for line in lines):
         if presenter.process.returncode is not None:
             raise AssertionError("the presenter stopped before the agent advertised")

@@ -40,10 +40,10 @@ class Presenter:
                       asyncio.create_task(self._pump(process.stderr, self.diagnostics, "err", log))]
 
     @classmethod
-    async def start(cls, binary, log, *options):
+    async def start(cls, binary, log, *options, env=None):
         process = await asyncio.create_subprocess_exec(
             str(binary), *options, stdin=asyncio.subprocess.DEVNULL,
-            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.PIPE)
+            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.PIPE, env=env)
         return cls(process, log)
 
     async def _pump(self, stream, lines, label, log):
@@ -89,7 +89,7 @@ class Presenter:
         return unexpected
 
 
-async def connect_watch_to_new_presenter(rig, watch, *options, binary=None):
+async def connect_watch_to_new_presenter(rig, watch, *options, binary=None, env=None):
     """rig.connect_watch_to_new_agent for the presenter in --json mode, which
     starts the agent installed next to it; the build's presenter unless
     binary names another."""
@@ -98,7 +98,7 @@ async def connect_watch_to_new_presenter(rig, watch, *options, binary=None):
 
     async def spawn():
         holder["presenter"] = await Presenter.start(binary, lambda text: rig.log("presenter", text),
-                                                    "--json", *options)
+                                                    "--json", *options, env=env)
         rig.programs.append(holder["presenter"])
 
     await watch.connect(on_scanning=spawn)
