@@ -22,15 +22,15 @@ public:
     // How long a stopping agent may take before it is killed.
     static constexpr std::chrono::seconds stopTimeout{2};
 
-    Presenter(EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display);
+    Presenter(system::EventLoop& loop, AgentProcess& agent, CommandHandler& commands, Display& display);
 
     // Runs until the agent has exited; returns this program's exit status.
     int run();
 
 private:
     struct Stream {
-        LineSplitter lines;
-        SdEventSourcePtr source;
+        system::LineSplitter lines;
+        system::SdEventSourcePtr source;
     };
 
     static int onReadable(sd_event_source* source, int fd, uint32_t revents, void* self);
@@ -43,14 +43,14 @@ private:
     void requestStop();
     int exitStatus(const siginfo_t& info);
 
-    EventLoop& loop_;
+    system::EventLoop& loop_;
     AgentProcess& agent_;
     CommandHandler& commands_;
     Display& display_;
     Status status_;
     Stream events_;
     Stream diagnostics_;
-    SdEventSourcePtr exitSource_;
+    system::SdEventSourcePtr exitSource_;
     bool stopRequested_ = false;
     bool killed_ = false;
     bool exited_ = false;

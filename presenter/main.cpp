@@ -28,7 +28,7 @@ constexpr int usageError = 2;
 // and SIGINT and SIGTERM until the loop takes them over, so that one arriving
 // meanwhile waits for it. The agent gets a clean mask back before it starts.
 void blockSignals() {
-    sigset_t signals = terminationSignals();
+    sigset_t signals = system::terminationSignals();
     sigaddset(&signals, SIGCHLD);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     // A write to an agent that just died must fail, not end the presenter.
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
 
     const std::string agentPath = options.agent.empty() ? defaultAgent() : options.agent;
     try {
-        EventLoop loop;
+        system::EventLoop loop;
         AgentProcess agent(agentPath);
         CommandHandler commands(route);
         Presenter presenter(loop, agent, commands, display);
