@@ -8,7 +8,7 @@
 
 namespace {
 
-using orbilatch::LineSplitter;
+using orbilatch::system::LineSplitter;
 using orbilatch::output::Event;
 using orbilatch::output::formatEventLine;
 

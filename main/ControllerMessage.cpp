@@ -8,7 +8,7 @@
 #include "protocol/Members.h"
 #include "protocol/Messages.h"
 
-namespace orbilatch {
+namespace orbilatch::agent {
 namespace {
 
 using nlohmann::json;
@@ -69,4 +69,4 @@ ControllerMessage parseControllerMessage(std::string_view line) {
     };
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::agent

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <variant>
 
-namespace orbilatch {
+namespace orbilatch::agent {
 
 struct MalformedMessage {
     friend bool operator==(const MalformedMessage&, const MalformedMessage&) = default;
@@ -32,4 +32,4 @@ using ControllerMessage = std::variant<MalformedMessage, UnsupportedMessage, Shu
 // keys are ignored; a value of the wrong JSON type counts as missing.
 ControllerMessage parseControllerMessage(std::string_view line);
 
-}  // namespace orbilatch
+}  // namespace orbilatch::agent

@@ -13,7 +13,7 @@
 #include "protocol/Events.h"
 #include "protocol/Members.h"
 
-namespace orbilatch {
+namespace orbilatch::agent {
 namespace {
 
 using bluetooth::AttError;
@@ -253,4 +253,4 @@ void OrbiLatchBlePeripheral::isReadyToUpdateSubscribers(bluetooth::PeripheralMan
     flushPendingAck(reason::peripheralReady);
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::agent

@@ -12,7 +12,7 @@
 #include "system/MainQueue.h"
 #include "output/Output.h"
 
-namespace orbilatch {
+namespace orbilatch::agent {
 
 // The agent's one stateful object: it owns the platform's peripheral manager,
 // serves one watch at a time, carries commands from the watch to the
@@ -20,7 +20,7 @@ namespace orbilatch {
 class OrbiLatchBlePeripheral final : public bluetooth::PeripheralManagerDelegate {
 public:
     struct Environment {
-        MainQueue& queue;
+        system::MainQueue& queue;
         output::Output& output;
         // Seconds on a clock that never jumps; times the rate limit.
         std::function<double()> monotonicSeconds;
@@ -66,4 +66,4 @@ private:
     bool shuttingDown = false;
 };
 
-}  // namespace orbilatch
+}  // namespace orbilatch::agent

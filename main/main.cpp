@@ -16,13 +16,13 @@
 int main() {
     using namespace orbilatch;
 
-    EventLoop loop;
+    system::EventLoop loop;
     output::StandardStreams output;
-    OrbiLatchBlePeripheral peripheral(
+    agent::OrbiLatchBlePeripheral peripheral(
         {
             .queue = loop,
             .output = output,
-            .monotonicSeconds = monotonicSeconds,
+            .monotonicSeconds = system::monotonicSeconds,
             .exitProcess = [] { std::exit(0); },
         },
         bluetooth::bluez::bluezPeripheralManagers(loop, [&output](std::string_view message) {
@@ -31,10 +31,10 @@ int main() {
 
     // A few hundred lines a turn keep a flood cheap, and a signal or bluetoothd
     // waits for no more than that.
-    LineQueue lines(loop, 256, [&](std::string_view line) { peripheral.handleInputLine(line); });
+    system::LineQueue lines(loop, 256, [&](std::string_view line) { peripheral.handleInputLine(line); });
     // Let go of at once: the reader runs until the process exits, and a thread
     // that ended with its input must not wait for a join that exit() never does.
-    startStdinReader([&](std::vector<std::string>& batch) { lines.push(batch); }).detach();
+    system::startStdinReader([&](std::vector<std::string>& batch) { lines.push(batch); }).detach();
     loop.onTerminationSignals([&] { peripheral.shutdown(); });
 
     loop.run();

@@ -16,14 +16,14 @@ namespace orbilatch::presenter {
 namespace {
 
 struct Pipe {
-    FileDescriptor read;
-    FileDescriptor write;
+    system::FileDescriptor read;
+    system::FileDescriptor write;
 };
 
 Pipe makePipe() {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
-    return {FileDescriptor(ends[0]), FileDescriptor(ends[1])};
+    return {system::FileDescriptor(ends[0]), system::FileDescriptor(ends[1])};
 }
 
 // Reports errno through the error pipe, which exec's success closes unwritten.
@@ -87,7 +87,7 @@ AgentProcess::AgentProcess(const std::string& path) {
 bool AgentProcess::send(std::string_view line) {
     std::string text(line);
     text.push_back('\n');
-    return writeAll(stdin_.get(), text);
+    return system::writeAll(stdin_.get(), text);
 }
 
 void AgentProcess::kill() { ::kill(pid_, SIGKILL); }

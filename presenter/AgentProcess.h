@@ -31,9 +31,9 @@ public:
 
 private:
     pid_t pid_ = -1;
-    FileDescriptor stdin_;
-    FileDescriptor stdout_;
-    FileDescriptor stderr_;
+    system::FileDescriptor stdin_;
+    system::FileDescriptor stdout_;
+    system::FileDescriptor stderr_;
 };
 
 }  // namespace orbilatch::presenter

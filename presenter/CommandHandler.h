@@ -40,7 +40,7 @@ public:
     };
     using Answer = std::function<void(Handled handled)>;
 
-    CommandHandler(MainQueue& queue, RouteChoice& routes, Answer answer, Clock clock = std::chrono::steady_clock::now)
+    CommandHandler(system::MainQueue& queue, RouteChoice& routes, Answer answer, Clock clock = std::chrono::steady_clock::now)
         : queue_(queue), routes_(routes), answer_(std::move(answer)), clock_(std::move(clock)) {}
 
     // Starts the command, or queues it behind the one under way.
@@ -55,7 +55,7 @@ private:
     void startNext();
     void finish(std::uint64_t serial, Carried carried);
 
-    MainQueue& queue_;
+    system::MainQueue& queue_;
     RouteChoice& routes_;
     Answer answer_;
     Clock clock_;

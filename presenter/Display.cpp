@@ -23,27 +23,27 @@ std::string fitTerminal(std::string line) {
 }  // namespace
 
 Display::~Display() {
-    if (mode_ == Mode::terminal && !shown_.empty()) writeAll(STDOUT_FILENO, "\n");
+    if (mode_ == Mode::terminal && !shown_.empty()) system::writeAll(STDOUT_FILENO, "\n");
 }
 
 void Display::show(const Status& status) {
     if (mode_ == Mode::json) return;
     if (mode_ == Mode::lines) {
-        writeAll(STDOUT_FILENO, describe(status) + "\n");
+        system::writeAll(STDOUT_FILENO, describe(status) + "\n");
         return;
     }
     shown_ = fitTerminal(describe(status));
-    writeAll(STDOUT_FILENO, std::string(clearLine) + shown_);
+    system::writeAll(STDOUT_FILENO, std::string(clearLine) + shown_);
 }
 
 void Display::event(std::string_view line) {
-    if (mode_ == Mode::json) writeAll(STDOUT_FILENO, std::string(line) + "\n");
+    if (mode_ == Mode::json) system::writeAll(STDOUT_FILENO, std::string(line) + "\n");
 }
 
 void Display::diagnostic(std::string_view text) {
-    if (mode_ == Mode::terminal) writeAll(STDOUT_FILENO, clearLine);
-    writeAll(STDERR_FILENO, std::string(text) + "\n");
-    if (mode_ == Mode::terminal) writeAll(STDOUT_FILENO, shown_);
+    if (mode_ == Mode::terminal) system::writeAll(STDOUT_FILENO, clearLine);
+    system::writeAll(STDERR_FILENO, std::string(text) + "\n");
+    if (mode_ == Mode::terminal) system::writeAll(STDOUT_FILENO, shown_);
 }
 
 }  // namespace orbilatch::presenter

@@ -12,7 +12,7 @@
 
 namespace orbilatch::presenter {
 
-Presenter::Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display,
+Presenter::Presenter(system::EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display,
                      StatusObserver* observer)
     : loop_(loop),
       agent_(agent),
@@ -22,7 +22,7 @@ Presenter::Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, 
     watch(events_, agent_.stdoutFd());
     watch(diagnostics_, agent_.stderrFd());
     sd_event_source* source = nullptr;
-    check(sd_event_add_child(loop_.handle(), &source, agent_.pid(), WEXITED, &Presenter::onAgentExit, this),
+    system::check(sd_event_add_child(loop_.handle(), &source, agent_.pid(), WEXITED, &Presenter::onAgentExit, this),
           "sd_event_add_child");
     exitSource_.reset(source);
     loop_.onTerminationSignals([this] { requestStop(); });
@@ -36,7 +36,7 @@ int Presenter::run() {
 void Presenter::watch(Stream& stream, int fd) {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     sd_event_source* source = nullptr;
-    check(sd_event_add_io(loop_.handle(), &source, fd, EPOLLIN, &Presenter::onReadable, this), "sd_event_add_io");
+    system::check(sd_event_add_io(loop_.handle(), &source, fd, EPOLLIN, &Presenter::onReadable, this), "sd_event_add_io");
     stream.source.reset(source);
 }
 
@@ -48,7 +48,7 @@ int Presenter::onReadable(sd_event_source* source, int fd, uint32_t, void* self)
 
 // Reads all there is now; at the end of the stream stops watching it.
 void Presenter::drain(Stream& stream, int fd) {
-    const bool open = readLines(fd, stream.lines, [&](std::vector<std::string>& lines) {
+    const bool open = system::readLines(fd, stream.lines, [&](std::vector<std::string>& lines) {
         const auto arrived = std::chrono::steady_clock::now();
         for (const auto& line : lines) deliver(stream, line, arrived);
     });

@@ -24,7 +24,7 @@ public:
     static constexpr std::chrono::seconds stopTimeout{2};
 
     // The observer, where there is one, sees each status the display shows.
-    Presenter(EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display,
+    Presenter(system::EventLoop& loop, AgentProcess& agent, RouteChoice& routes, Display& display,
               StatusObserver* observer = nullptr);
 
     // Runs until the agent has exited; returns this program's exit status.
@@ -32,8 +32,8 @@ public:
 
 private:
     struct Stream {
-        LineSplitter lines;
-        SdEventSourcePtr source;
+        system::LineSplitter lines;
+        system::SdEventSourcePtr source;
     };
 
     static int onReadable(sd_event_source* source, int fd, uint32_t revents, void* self);
@@ -48,7 +48,7 @@ private:
     void requestStop();
     int exitStatus(const siginfo_t& info);
 
-    EventLoop& loop_;
+    system::EventLoop& loop_;
     AgentProcess& agent_;
     Display& display_;
     StatusObserver* observer_;
@@ -56,7 +56,7 @@ private:
     Status status_;
     Stream events_;
     Stream diagnostics_;
-    SdEventSourcePtr exitSource_;
+    system::SdEventSourcePtr exitSource_;
     bool stopRequested_ = false;
     bool killed_ = false;
     bool exited_ = false;

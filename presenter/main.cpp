@@ -34,7 +34,7 @@ constexpr int usageError = 2;
 // and SIGINT and SIGTERM until the loop takes them over, so that one arriving
 // meanwhile waits for it. The agent gets a clean mask back before it starts.
 void blockSignals() {
-    sigset_t signals = terminationSignals();
+    sigset_t signals = system::terminationSignals();
     sigaddset(&signals, SIGCHLD);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     // A write to an agent that just died must fail, not end the presenter.
@@ -44,19 +44,19 @@ void blockSignals() {
 // The presentation programs driven directly: pdfpc and Okular found on the
 // session bus, Impress by its remote control.
 struct Programs {
-    SdBusPtr bus;
+    system::SdBusPtr bus;
     std::optional<pdfpc::Pdfpc> pdfpc;
     std::optional<okular::OkularSource> okular;
     impress::ImpressProgram impress;
 
-    Programs(EventLoop& loop, Display& display)
+    Programs(system::EventLoop& loop, Display& display)
         : impress(loop.handle(), loop, impress::localRemoteServer(), impress::pairingKeptIn(impress::pinFile())) {
         auto opened = bus::openSessionBus(loop.handle());
         if (auto* error = std::get_if<std::string>(&opened)) {
             display.diagnostic("orbilatch-present: " + *error + "; pdfpc and Okular get keys");
             return;
         }
-        bus = std::move(std::get<SdBusPtr>(opened));
+        bus = std::move(std::get<system::SdBusPtr>(opened));
         pdfpc.emplace(bus.get());
         okular.emplace(bus.get(), loop.handle());
         bus::awaitBusDaemon(bus.get(), loop.handle(), std::chrono::seconds(1));
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
                       : ::isatty(STDOUT_FILENO) ? Display::Mode::terminal
                                                 : Display::Mode::lines;
     Display display(mode);
-    EventLoop loop;
+    system::EventLoop loop;
     std::optional<notify::DesktopNotifications> notifications;
     if (notifies(options)) {
         notifications.emplace(loop.handle(), [&display](std::string_view message) {

@@ -10,7 +10,7 @@
 
 #include "system/Check.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 namespace {
 
 std::uint64_t toMicroseconds(std::chrono::steady_clock::time_point when) {
@@ -118,4 +118,4 @@ void EventLoop::armTimer() {
     sd_event_source_set_enabled(timerSource_.get(), SD_EVENT_ONESHOT);
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -12,7 +12,7 @@
 #include "system/SdPointers.h"
 #include "system/TerminationSignals.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // The main queue on sd-event. Posted tasks cross threads through a mutex and an
 // eventfd; delayed tasks wait in one deadline-ordered FIFO drained by a single
@@ -64,4 +64,4 @@ private:
     std::function<void()> onTerminationSignal_;
 };
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

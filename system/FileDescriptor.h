@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // Owns one file descriptor and closes it once.
 class FileDescriptor {
@@ -29,4 +29,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <utility>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 LineQueue::LineQueue(MainQueue& queue, std::size_t batchLines, Handle handle)
     : queue_(queue), batchLines_(batchLines), handle_(std::move(handle)) {}
@@ -35,4 +35,4 @@ void LineQueue::handleBatch() {
     if (more) queue_.post([this] { handleBatch(); });
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -10,7 +10,7 @@
 
 #include "system/MainQueue.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // Lines on their way from the reader thread to the main queue. The reader
 // never waits for the loop: a controller that writes before it reads would
@@ -42,4 +42,4 @@ private:
     bool taskPosted_ = false;
 };
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -4,7 +4,7 @@
 
 #include "text/Utf8.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 std::vector<std::string> LineSplitter::feed(std::string_view chunk) {
     std::vector<std::string> lines;
@@ -30,4 +30,4 @@ std::optional<std::string> LineSplitter::finish() {
     return line;
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

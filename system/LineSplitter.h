@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // Turns a byte stream, fed in arbitrary chunks, into lines: each ends at a line
 // feed, which is removed together with a carriage return just before it. Lines
@@ -22,4 +22,4 @@ private:
     std::string partialLine_;
 };
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <functional>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // The one serial queue on which all the agent's work runs.
 class MainQueue {
@@ -18,4 +18,4 @@ public:
     virtual void postAfter(std::chrono::milliseconds delay, Task task) = 0;
 };
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 static_assert(std::chrono::steady_clock::is_steady);
 
@@ -10,4 +10,4 @@ double monotonicSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

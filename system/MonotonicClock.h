@@ -1,8 +1,8 @@
 #pragma once
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // Seconds on CLOCK_MONOTONIC: unaffected when someone or NTP steps the wall clock.
 double monotonicSeconds();
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <utility>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 bool readLines(int fd, LineSplitter& splitter, const DeliverLines& deliver) {
     char chunk[64 * 1024];
@@ -24,4 +24,4 @@ bool readLines(int fd, LineSplitter& splitter, const DeliverLines& deliver) {
     return false;
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -6,7 +6,7 @@
 
 #include "system/LineSplitter.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 using DeliverLines = std::function<void(std::vector<std::string>& lines)>;
 
@@ -16,4 +16,4 @@ using DeliverLines = std::function<void(std::vector<std::string>& lines)>;
 // returns false; returns true when a non-blocking fd has nothing more for now.
 bool readLines(int fd, LineSplitter& splitter, const DeliverLines& deliver);
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -5,7 +5,7 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 struct SdEventUnref {
     void operator()(sd_event* event) const { sd_event_unref(event); }
@@ -31,4 +31,4 @@ using SdBusPtr = std::unique_ptr<sd_bus, SdBusClose>;
 using SdBusSlotPtr = std::unique_ptr<sd_bus_slot, SdBusSlotUnref>;
 using SdBusMessagePtr = std::unique_ptr<sd_bus_message, SdBusMessageUnref>;
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -4,7 +4,7 @@
 
 #include "system/TerminationSignals.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // The loop's own thread takes SIGINT and SIGTERM, and so records each one
 // before the loop goes on.
@@ -16,4 +16,4 @@ std::thread startStdinReader(DeliverLines deliver, int fd) {
     });
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -5,7 +5,7 @@
 
 #include "system/ReadLines.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // Starts a thread that reads fd to its end with blocking reads, which work for
 // pipes, terminals, regular files and /dev/null alike, and hands the lines of
@@ -14,4 +14,4 @@ namespace orbilatch {
 // never takes SIGINT or SIGTERM. The caller joins it or lets it go.
 std::thread startStdinReader(DeliverLines deliver, int fd = STDIN_FILENO);
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

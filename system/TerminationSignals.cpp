@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
-namespace orbilatch {
+namespace orbilatch::system {
 namespace {
 
 std::atomic<int> counterFd{-1};
@@ -48,4 +48,4 @@ std::uint64_t TerminationSignalCounter::take() {
     return ::read(counter_.get(), &count, sizeof count) == sizeof count ? count : 0;
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -7,7 +7,7 @@
 
 #include "system/FileDescriptor.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // SIGINT and SIGTERM: what asks a program of ours to stop.
 inline sigset_t terminationSignals() {
@@ -59,4 +59,4 @@ private:
     struct sigaction previousTerminate_ {};
 };
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -24,4 +24,4 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace orbilatch {
+namespace orbilatch::system {
 
 // Writes all the bytes in order, so that a reader never sees a cut line: what
 // one write(2) does not take follows in the next, and a descriptor left
@@ -10,4 +10,4 @@ namespace orbilatch {
 // refuses the bytes, such as a pipe whose reader has gone.
 bool writeAll(int fd, std::string_view bytes);
 
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -34,7 +34,7 @@ bool sentBy(sd_bus_message* message, const char* name) {
 
 }  // namespace
 
-BluetoothdWatcher::BluetoothdWatcher(sd_bus* bus, Listener& listener, Diagnose diagnose)
+BluetoothdWatcher::BluetoothdWatcher(sd_bus* bus, Listener& listener, system::Diagnose diagnose)
     : bus_(bus), listener_(listener), diagnose_(std::move(diagnose)) {
     sd_bus_slot* filter = nullptr;
     int r = sd_bus_add_filter(bus_, &filter, admitOnlyBluetoothd, this);
@@ -62,7 +62,7 @@ std::optional<AdapterFacts> BluetoothdWatcher::adapterFacts() const {
 
 // The matches went out first, so no owner change after this answer is missed.
 int BluetoothdWatcher::askForOwner() {
-    SdBusMessagePtr call;
+    system::SdBusMessagePtr call;
     int r = newCall(bus_, busName::driver, busName::driverPath, interfaceName::driver, "GetNameOwner", call);
     if (r >= 0) r = sd_bus_message_append(call.get(), "s", busName::bluez);
     if (r < 0) return r;
@@ -100,7 +100,7 @@ void BluetoothdWatcher::ownerGone(BluezLink link) {
 }
 
 void BluetoothdWatcher::loadObjects() {
-    SdBusMessagePtr call;
+    system::SdBusMessagePtr call;
     int r = newCall(bus_, busName::bluez, "/", interfaceName::objectManager, "GetManagedObjects", call);
     if (r >= 0) r = callAsync(bus_, call.get(), [this](sd_bus_message* reply) { objectsLoaded(reply); }, objectsCall_);
     if (r < 0 && !meansBusIsGone(bus_)) objectsUnknown(failure("cannot ask bluetoothd for its objects", r));

@@ -36,10 +36,10 @@ public:
         ~Listener() = default;
     };
 
-    using Diagnose = orbilatch::Diagnose;
+    using Diagnose = orbilatch::system::Diagnose;
 
     // Starts watching; the first news arrives from the loop.
-    BluetoothdWatcher(sd_bus* bus, Listener& listener, Diagnose diagnose);
+    BluetoothdWatcher(sd_bus* bus, Listener& listener, system::Diagnose diagnose);
 
     BluezLink link() const { return link_; }
     const BluezObjects& objects() const { return objects_; }
@@ -64,20 +64,20 @@ private:
 
     sd_bus* bus_;
     Listener& listener_;
-    Diagnose diagnose_;
+    system::Diagnose diagnose_;
     BluezLink link_ = BluezLink::pending;
     std::optional<std::string> owner_;
     BluezObjects objects_;
     std::optional<std::string> adapter_;
 
-    SdBusSlotPtr filter_;
-    SdBusSlotPtr ownerMatch_;
-    SdBusSlotPtr addedMatch_;
-    SdBusSlotPtr removedMatch_;
-    SdBusSlotPtr propertiesMatch_;
-    SdBusSlotPtr disconnectedMatch_;
-    SdBusSlotPtr ownerCall_;
-    SdBusSlotPtr objectsCall_;
+    system::SdBusSlotPtr filter_;
+    system::SdBusSlotPtr ownerMatch_;
+    system::SdBusSlotPtr addedMatch_;
+    system::SdBusSlotPtr removedMatch_;
+    system::SdBusSlotPtr propertiesMatch_;
+    system::SdBusSlotPtr disconnectedMatch_;
+    system::SdBusSlotPtr ownerCall_;
+    system::SdBusSlotPtr objectsCall_;
 };
 
 }  // namespace orbilatch::bluetooth::bluez

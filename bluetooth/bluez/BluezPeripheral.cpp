@@ -20,7 +20,7 @@ void withdrawAll(std::vector<Published>& published) {
 
 }  // namespace
 
-BluezPeripheral::BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose,
+BluezPeripheral::BluezPeripheral(system::EventLoop& loop, PeripheralManagerDelegate& delegate, system::Diagnose diagnose,
                                  std::chrono::microseconds registrationTimeout)
     : loop_(loop), delegate_(delegate), diagnose_(std::move(diagnose)), registrationTimeout_(registrationTimeout),
       subscriptions_(loop.handle(), loop, *this, *this, diagnose_) {
@@ -168,7 +168,7 @@ void BluezPeripheral::writeValue(const Uuid& characteristic, sd_bus_message* cal
         .value = std::vector<std::uint8_t>(bytes, bytes + size),
         .replyKey = nextReplyKey_++,
     };
-    pendingWrites_.emplace(request.replyKey, SdBusMessagePtr(sd_bus_message_ref(call)));
+    pendingWrites_.emplace(request.replyKey, system::SdBusMessagePtr(sd_bus_message_ref(call)));
     delegate_.didReceiveWriteRequests(*this, {request});
 }
 
@@ -200,8 +200,8 @@ void BluezPeripheral::unsubscribed(const std::string& device, const Uuid& charac
 void BluezPeripheral::readyToSend() { delegate_.isReadyToUpdateSubscribers(*this); }
 
 int BluezPeripheral::askWhetherConnected(const std::string& device, std::function<void(const DeviceFacts&)> answer,
-                                         SdBusSlotPtr& slot) {
-    SdBusMessagePtr call;
+                                         system::SdBusSlotPtr& slot) {
+    system::SdBusMessagePtr call;
     int r = newCall(bus_.get(), busName::bluez, device.c_str(), interfaceName::properties, "GetAll", call);
     if (r >= 0) r = sd_bus_message_append(call.get(), "s", interfaceName::device);
     if (r < 0) return r;
@@ -300,7 +300,7 @@ Central BluezPeripheral::centralFor(const std::string& devicePath) {
     return {identities_.identifierOf(devicePath, watcher_ ? watcher_->objects() : noObjects), devicePath};
 }
 
-PeripheralManagerFactory bluezPeripheralManagers(EventLoop& loop, BluezPeripheral::Diagnose diagnose) {
+PeripheralManagerFactory bluezPeripheralManagers(system::EventLoop& loop, BluezPeripheral::Diagnose diagnose) {
     return [&loop, diagnose = std::move(diagnose)](PeripheralManagerDelegate& delegate) {
         return std::make_unique<BluezPeripheral>(loop, delegate, diagnose);
     };

@@ -37,11 +37,11 @@ class BluezPeripheral final : public PeripheralManager,
                               private NotifySubscriptions::Bluetoothd {
 public:
     // For a human: what failed and why.
-    using Diagnose = orbilatch::Diagnose;
+    using Diagnose = orbilatch::system::Diagnose;
 
     // bluetoothd reads our objects before it answers a registration: an
     // answer may take a while, and none at all within the timeout is a refusal.
-    BluezPeripheral(EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose,
+    BluezPeripheral(system::EventLoop& loop, PeripheralManagerDelegate& delegate, system::Diagnose diagnose,
                     std::chrono::microseconds registrationTimeout = std::chrono::seconds(25));
     BluezPeripheral(const BluezPeripheral&) = delete;
     BluezPeripheral& operator=(const BluezPeripheral&) = delete;
@@ -83,7 +83,7 @@ private:
 
     bool announceValue(const Uuid& characteristic, std::span<const std::uint8_t> value) override;
     int askWhetherConnected(const std::string& device, std::function<void(const DeviceFacts&)> answer,
-                            SdBusSlotPtr& slot) override;
+                            system::SdBusSlotPtr& slot) override;
 
     using Report = std::function<void(const std::optional<PlatformError>& error)>;
 
@@ -99,11 +99,11 @@ private:
     void forgetSettled();
     Central centralFor(const std::string& devicePath);
 
-    EventLoop& loop_;
+    system::EventLoop& loop_;
     PeripheralManagerDelegate& delegate_;
-    Diagnose diagnose_;
+    system::Diagnose diagnose_;
     std::chrono::microseconds registrationTimeout_;
-    SdBusPtr bus_;
+    system::SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;
     StateChangeFilter stateChanges_;
     // Answers to requests made before the latest state update or change of
@@ -116,12 +116,12 @@ private:
     std::vector<Published<LeAdvertisement>> advertisements_;
     std::uint64_t nextObjectNumber_ = 0;
 
-    std::map<std::uint64_t, SdBusMessagePtr> pendingWrites_;
+    std::map<std::uint64_t, system::SdBusMessagePtr> pendingWrites_;
     std::uint64_t nextReplyKey_ = 1;
 };
 
 // Managers that talk to bluetoothd over the system bus (DBUS_SYSTEM_BUS_ADDRESS
 // when set), attached to the loop: every delegate callback runs there.
-PeripheralManagerFactory bluezPeripheralManagers(EventLoop& loop, BluezPeripheral::Diagnose diagnose);
+PeripheralManagerFactory bluezPeripheralManagers(system::EventLoop& loop, BluezPeripheral::Diagnose diagnose);
 
 }  // namespace orbilatch::bluetooth::bluez

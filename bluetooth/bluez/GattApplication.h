@@ -42,7 +42,7 @@ public:
         Uuid uuid;
         std::vector<std::string> flags;
         std::vector<std::uint8_t> value;
-        std::vector<SdBusSlotPtr> slots;
+        std::vector<system::SdBusSlotPtr> slots;
     };
 
 private:
@@ -57,8 +57,8 @@ private:
     std::string servicePath_;
     MutableService service_;
     Handler& handler_;
-    SdBusSlotPtr objectManager_;
-    SdBusSlotPtr serviceSlot_;
+    system::SdBusSlotPtr objectManager_;
+    system::SdBusSlotPtr serviceSlot_;
     std::vector<std::unique_ptr<Characteristic>> characteristics_;
 };
 

@@ -27,7 +27,7 @@ private:
     std::string path_;
     AdvertisementData data_;
     std::function<void()> onRelease_;
-    SdBusSlotPtr slot_;
+    system::SdBusSlotPtr slot_;
 };
 
 }  // namespace orbilatch::bluetooth::bluez

@@ -21,12 +21,12 @@ struct NotifySubscriptions::Socket {
     NotifySubscriptions* owner;
     std::string device;
     Uuid characteristic;
-    FileDescriptor fd;
-    SdEventSourcePtr watch;
+    system::FileDescriptor fd;
+    system::SdEventSourcePtr watch;
 };
 
-NotifySubscriptions::NotifySubscriptions(sd_event* loop, MainQueue& queue, Bluetoothd& bluetoothd, Listener& listener,
-                                         Diagnose diagnose)
+NotifySubscriptions::NotifySubscriptions(sd_event* loop, system::MainQueue& queue, Bluetoothd& bluetoothd, Listener& listener,
+                                         system::Diagnose diagnose)
     : loop_(loop), queue_(queue), bluetoothd_(bluetoothd), listener_(listener), diagnose_(std::move(diagnose)) {}
 
 NotifySubscriptions::~NotifySubscriptions() = default;
@@ -39,8 +39,8 @@ int NotifySubscriptions::acquire(const std::string& device, const Uuid& characte
                                  const std::function<int(int fd)>& reply) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) < 0) return -errno;
-    const FileDescriptor peerEnd(ends[1]);
-    auto socket = std::make_unique<Socket>(Socket{this, device, characteristic, FileDescriptor(ends[0]), nullptr});
+    const system::FileDescriptor peerEnd(ends[1]);
+    auto socket = std::make_unique<Socket>(Socket{this, device, characteristic, system::FileDescriptor(ends[0]), nullptr});
     sd_event_source* watch = nullptr;
     int r = sd_event_add_io(loop_, &watch, socket->fd.get(), hangUpEvents, onSocketEvent, socket.get());
     if (r < 0) return r;

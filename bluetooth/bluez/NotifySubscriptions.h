@@ -47,16 +47,16 @@ public:
         // Calls answer with what bluetoothd says of the device now, its
         // connection among it, unless the slot is dropped first.
         virtual int askWhetherConnected(const std::string& device, std::function<void(const DeviceFacts&)> answer,
-                                        SdBusSlotPtr& slot) = 0;
+                                        system::SdBusSlotPtr& slot) = 0;
 
     protected:
         ~Bluetoothd() = default;
     };
 
-    using Diagnose = orbilatch::Diagnose;
+    using Diagnose = orbilatch::system::Diagnose;
 
-    NotifySubscriptions(sd_event* loop, MainQueue& queue, Bluetoothd& bluetoothd, Listener& listener,
-                        Diagnose diagnose);
+    NotifySubscriptions(sd_event* loop, system::MainQueue& queue, Bluetoothd& bluetoothd, Listener& listener,
+                        system::Diagnose diagnose);
     ~NotifySubscriptions();
     NotifySubscriptions(const NotifySubscriptions&) = delete;
     NotifySubscriptions& operator=(const NotifySubscriptions&) = delete;
@@ -92,13 +92,13 @@ private:
     void forgetSockets(const std::string& device);
 
     sd_event* loop_;
-    MainQueue& queue_;
+    system::MainQueue& queue_;
     Bluetoothd& bluetoothd_;
     Listener& listener_;
-    Diagnose diagnose_;
+    system::Diagnose diagnose_;
     SubscriptionBook book_;
     std::map<Key, std::unique_ptr<Socket>> sockets_;
-    std::map<Key, SdBusSlotPtr> connectionQuestions_;
+    std::map<Key, system::SdBusSlotPtr> connectionQuestions_;
 };
 
 }  // namespace orbilatch::bluetooth::bluez

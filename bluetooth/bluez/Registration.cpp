@@ -14,12 +14,12 @@ const Registration::Manager Registration::advertisingManager{interfaceName::adve
                                                              "RegisterAdvertisement", "UnregisterAdvertisement"};
 
 Registration::Registration(sd_bus* bus, const Manager& manager, std::string adapter, std::string path,
-                           std::chrono::microseconds timeout, Diagnose diagnose)
+                           std::chrono::microseconds timeout, system::Diagnose diagnose)
     : bus_(bus), manager_(manager), adapter_(std::move(adapter)), path_(std::move(path)), timeout_(timeout),
       diagnose_(std::move(diagnose)) {}
 
 int Registration::request(OnOutcome onOutcome) {
-    SdBusMessagePtr call;
+    system::SdBusMessagePtr call;
     int r = newCall(bus_, busName::bluez, adapter_.c_str(), manager_.interface, manager_.registerMethod, call);
     if (r >= 0) r = sd_bus_message_append(call.get(), "oa{sv}", path_.c_str(), 0);
     // bluetoothd reads our objects before it answers, so the answer is awaited
@@ -61,7 +61,7 @@ void Registration::released() {
 
 void Registration::unregister() {
     stage_ = Stage::withdrawn;
-    SdBusMessagePtr call;
+    system::SdBusMessagePtr call;
     int r = newCall(bus_, busName::bluez, adapter_.c_str(), manager_.interface, manager_.unregisterMethod, call);
     if (r >= 0) r = sd_bus_message_append(call.get(), "o", path_.c_str());
     if (r >= 0) r = sendWithoutReply(bus_, call.get());

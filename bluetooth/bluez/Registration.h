@@ -33,10 +33,10 @@ public:
     // called when bluetoothd went away before it answered; the state update
     // that follows stands for the outcome.
     using OnOutcome = std::function<void(const std::optional<PlatformError>& error)>;
-    using Diagnose = orbilatch::Diagnose;
+    using Diagnose = orbilatch::system::Diagnose;
 
     Registration(sd_bus* bus, const Manager& manager, std::string adapter, std::string path,
-                 std::chrono::microseconds timeout, Diagnose diagnose);
+                 std::chrono::microseconds timeout, system::Diagnose diagnose);
     Registration(const Registration&) = delete;
     Registration& operator=(const Registration&) = delete;
 
@@ -63,9 +63,9 @@ private:
     std::string adapter_;
     std::string path_;
     std::chrono::microseconds timeout_;
-    Diagnose diagnose_;
+    system::Diagnose diagnose_;
     OnOutcome onOutcome_;
-    SdBusSlotPtr call_;
+    system::SdBusSlotPtr call_;
     Stage stage_ = Stage::idle;
     bool wanted_ = true;
 };

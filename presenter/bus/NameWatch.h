@@ -36,8 +36,8 @@ private:
     std::function<bool(std::string_view name)> wanted_;
     Changed changed_;
     std::set<std::string> owned_;
-    SdBusSlotPtr changes_;
-    SdBusSlotPtr names_;  // until the bus daemon has named the owned names
+    system::SdBusSlotPtr changes_;
+    system::SdBusSlotPtr names_;  // until the bus daemon has named the owned names
 };
 
 }  // namespace orbilatch::presenter::bus

@@ -14,11 +14,11 @@ void deleteHandler(void* handler) {
 
 // The slot owns the handler: the handler goes when the slot does.
 template <typename Handler>
-SdBusSlotPtr owning(sd_bus_slot* slot, std::unique_ptr<Handler> handler) {
+system::SdBusSlotPtr owning(sd_bus_slot* slot, std::unique_ptr<Handler> handler) {
     sd_bus_slot_set_userdata(slot, handler.get());
     sd_bus_slot_set_destroy_callback(slot, &deleteHandler<Handler>);
     handler.release();
-    return SdBusSlotPtr(slot);
+    return system::SdBusSlotPtr(slot);
 }
 
 // A copy runs, so that the reply may drop its own slot.
@@ -35,14 +35,14 @@ int onMatch(sd_bus_message* message, void* handler, sd_bus_error*) {
 
 }  // namespace
 
-std::variant<SdBusPtr, std::string> openSessionBus(sd_event* loop) {
+std::variant<system::SdBusPtr, std::string> openSessionBus(sd_event* loop) {
     sd_bus* opened = nullptr;
     if (const int result = sd_bus_open_user(&opened); result < 0) {
         // sd-bus's word for a user without a session bus
         if (result == -ENOMEDIUM) return std::string("no session bus");
         return "no session bus: " + std::string(std::strerror(-result));
     }
-    SdBusPtr bus(opened);
+    system::SdBusPtr bus(opened);
     // Else sd-bus flushes it when the loop ends, for as long as a bus daemon
     // that does not answer takes; nothing sent to a program matters then.
     sd_bus_set_close_on_exit(bus.get(), 0);
@@ -58,7 +58,7 @@ Method busDaemon(const char* member) {
 
 bool awaitBusDaemon(sd_bus* bus, sd_event* loop, std::chrono::milliseconds bound) {
     bool answered = false;
-    const SdBusSlotPtr question = call(bus, busDaemon("GetId"), [&answered](sd_bus_message*, const sd_bus_error*) {
+    const system::SdBusSlotPtr question = call(bus, busDaemon("GetId"), [&answered](sd_bus_message*, const sd_bus_error*) {
         answered = true;
     });
     const auto deadline = std::chrono::steady_clock::now() + bound;
@@ -69,11 +69,11 @@ bool awaitBusDaemon(sd_bus* bus, sd_event* loop, std::chrono::milliseconds bound
     return answered;
 }
 
-SdBusSlotPtr call(sd_bus* bus, const Method& method, Reply reply, const Arguments& arguments) {
+system::SdBusSlotPtr call(sd_bus* bus, const Method& method, Reply reply, const Arguments& arguments) {
     sd_bus_message* made = nullptr;
     int result = sd_bus_message_new_method_call(bus, &made, method.destination, method.path, method.interface,
                                                 method.member);
-    SdBusMessagePtr message(made);
+    system::SdBusMessagePtr message(made);
     if (result >= 0 && arguments) result = arguments(message.get());
     // Never start a program to answer: only one that runs is driven.
     if (result >= 0) result = sd_bus_message_set_auto_start(message.get(), 0);
@@ -89,7 +89,7 @@ SdBusSlotPtr call(sd_bus* bus, const Method& method, Reply reply, const Argument
     return owning(slot, std::make_unique<Reply>(std::move(reply)));
 }
 
-SdBusSlotPtr subscribe(sd_bus* bus, const std::string& rule, std::function<void(sd_bus_message*)> handler) {
+system::SdBusSlotPtr subscribe(sd_bus* bus, const std::string& rule, std::function<void(sd_bus_message*)> handler) {
     sd_bus_slot* slot = nullptr;
     if (sd_bus_add_match_async(bus, &slot, rule.c_str(), &onMatch, nullptr, nullptr) < 0) return nullptr;
     return owning(slot, std::make_unique<std::function<void(sd_bus_message*)>>(std::move(handler)));

@@ -14,7 +14,7 @@ namespace orbilatch::presenter::bus {
 
 // The user's session bus ($DBUS_SESSION_BUS_ADDRESS, else the user's bus in
 // $XDG_RUNTIME_DIR), attached to the loop; or why there is none.
-std::variant<SdBusPtr, std::string> openSessionBus(sd_event* loop);
+std::variant<system::SdBusPtr, std::string> openSessionBus(sd_event* loop);
 
 struct Method {
     const char* destination;
@@ -40,11 +40,11 @@ using Arguments = std::function<int(sd_bus_message* call)>;
 
 // Sends the call; `reply` runs on the loop once it is answered, unless the
 // slot was dropped first. A call that cannot be sent is answered at once.
-SdBusSlotPtr call(sd_bus* bus, const Method& method, Reply reply, const Arguments& arguments = {});
+system::SdBusSlotPtr call(sd_bus* bus, const Method& method, Reply reply, const Arguments& arguments = {});
 
 // Runs `handler` for each message that matches `rule`, from when the bus
 // daemon has taken the rule, until the slot is dropped.
-SdBusSlotPtr subscribe(sd_bus* bus, const std::string& rule, std::function<void(sd_bus_message*)> handler);
+system::SdBusSlotPtr subscribe(sd_bus* bus, const std::string& rule, std::function<void(sd_bus_message*)> handler);
 
 // The error's message, or its name where it has none.
 std::string describe(const sd_bus_error* error);

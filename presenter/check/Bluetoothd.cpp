@@ -128,7 +128,7 @@ BluetoothdFacts askBluetoothd() {
     BluetoothdFacts facts;
     sd_bus* opened = nullptr;
     int r = sd_bus_open_system(&opened);
-    SdBusPtr bus(opened);
+    system::SdBusPtr bus(opened);
     if (r < 0) {
         facts.unreachable = std::strerror(-r);
         return facts;
@@ -138,7 +138,7 @@ BluetoothdFacts askBluetoothd() {
     sd_bus_message* reply = nullptr;
     r = sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                            "NameHasOwner", &error.error, &reply, "s", bluez);
-    SdBusMessagePtr owned(reply);
+    system::SdBusMessagePtr owned(reply);
     int running = 0;
     if (r >= 0) r = sd_bus_message_read(reply, "b", &running);
     if (r < 0) {
@@ -151,12 +151,12 @@ BluetoothdFacts askBluetoothd() {
     sd_bus_message* call = nullptr;
     r = sd_bus_message_new_method_call(bus.get(), &call, bluez, "/", "org.freedesktop.DBus.ObjectManager",
                                        "GetManagedObjects");
-    SdBusMessagePtr question(call);
+    system::SdBusMessagePtr question(call);
     // bluetoothd may have gone meanwhile; asking must not start it.
     if (r >= 0) r = sd_bus_message_set_auto_start(call, 0);
     sd_bus_message* managed = nullptr;
     if (r >= 0) r = sd_bus_call(bus.get(), call, answerWithin, &error.error, &managed);
-    SdBusMessagePtr objects(managed);
+    system::SdBusMessagePtr objects(managed);
     if (r >= 0) r = readFirstAdapter(managed, facts.adapter);
     if (r < 0) facts.unreachable = error.text(r);
     return facts;

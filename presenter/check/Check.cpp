@@ -19,7 +19,7 @@ namespace {
 // Opening for writing is what the keyboard does, and tells what access() would
 // not: ACLs, a device without its module.
 int uinputError() {
-    const FileDescriptor uinput(::open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    const system::FileDescriptor uinput(::open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     return uinput ? 0 : errno;
 }
 
@@ -50,7 +50,7 @@ int checkSetUp(keys::KeyboardKind keyboard, const std::string& keys) {
     const Verdict verdict = judge(gatherFacts(), keyboard, keys);
     std::string text;
     for (const Line& line : verdict.lines) text += format(line) + "\n";
-    writeAll(STDOUT_FILENO, text);
+    system::writeAll(STDOUT_FILENO, text);
     return verdict.canPresent ? 0 : 1;
 }
 

@@ -20,13 +20,13 @@ void askSessionBus(ProgramFacts& facts) {
         facts.unreachable = "no event loop";
         return;
     }
-    const SdEventPtr loop(made);
+    const system::SdEventPtr loop(made);
     auto opened = bus::openSessionBus(loop.get());
     if (auto* error = std::get_if<std::string>(&opened)) {
         facts.unreachable = *error;
         return;
     }
-    sd_bus* bus = std::get<SdBusPtr>(opened).get();
+    sd_bus* bus = std::get<system::SdBusPtr>(opened).get();
     std::set<std::string> running;
     const auto note = [&running](const char* program) {
         return [&running, program](const std::string&, bool owned) {

@@ -21,13 +21,13 @@ bool needsShow(protocol::Command command) { return command != startPresentation;
 
 }  // namespace
 
-ImpressProgram::ImpressProgram(sd_event* event, MainQueue& queue, RemoteServer server, Pairing pairing)
+ImpressProgram::ImpressProgram(sd_event* event, system::MainQueue& queue, RemoteServer server, Pairing pairing)
     : event_(event), queue_(queue), server_(std::move(server)), pairing_(std::move(pairing)) {}
 
 bool ImpressProgram::present() {
     if (connection_) return true;
     if (!server_.listens()) return false;
-    FileDescriptor socket = server_.connect();
+    system::FileDescriptor socket = server_.connect();
     if (!socket) return false;
     connection_.emplace(
         event_, std::move(socket), [this](std::vector<std::string>& lines) { read(lines); }, [this] { lost(); });

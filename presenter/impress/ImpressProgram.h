@@ -24,7 +24,7 @@ public:
     // 400 ms of the first show after LibreOffice started, 150 ms later on.
     static constexpr std::chrono::milliseconds settleTime{1000};
 
-    ImpressProgram(sd_event* event, MainQueue& queue, RemoteServer server, Pairing pairing);
+    ImpressProgram(sd_event* event, system::MainQueue& queue, RemoteServer server, Pairing pairing);
 
     ImpressProgram(const ImpressProgram&) = delete;
     ImpressProgram& operator=(const ImpressProgram&) = delete;
@@ -62,7 +62,7 @@ private:
     Failure notPaired() const;
 
     sd_event* event_;
-    MainQueue& queue_;
+    system::MainQueue& queue_;
     RemoteServer server_;
     Pairing pairing_;
     std::optional<std::chrono::steady_clock::time_point> since_;

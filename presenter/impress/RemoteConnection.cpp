@@ -10,10 +10,10 @@
 
 namespace orbilatch::presenter::impress {
 
-RemoteConnection::RemoteConnection(sd_event* event, FileDescriptor socket, Lines lines, Ended ended)
+RemoteConnection::RemoteConnection(sd_event* event, system::FileDescriptor socket, Lines lines, Ended ended)
     : socket_(std::move(socket)), lines_(std::move(lines)), ended_(std::move(ended)) {
     sd_event_source* source = nullptr;
-    check(sd_event_add_io(event, &source, socket_.get(), EPOLLIN | EPOLLOUT, &RemoteConnection::onEvent, this),
+    system::check(sd_event_add_io(event, &source, socket_.get(), EPOLLIN | EPOLLOUT, &RemoteConnection::onEvent, this),
           "sd_event_add_io");
     source_.reset(source);
 }
@@ -27,7 +27,7 @@ int RemoteConnection::onEvent(sd_event_source*, int fd, uint32_t revents, void* 
     auto* connection = static_cast<RemoteConnection*>(self);
     if (!connection->connected_ && !connection->connect()) return 0;
     if (revents & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
-        if (!readLines(fd, connection->splitter_, connection->lines_)) {
+        if (!system::readLines(fd, connection->splitter_, connection->lines_)) {
             connection->end();
             return 0;
         }

@@ -20,7 +20,7 @@ public:
     // Takes a non-blocking socket whose connect may still be under way. ended
     // is called once, when the connect fails or the peer goes; it may destroy
     // this connection.
-    RemoteConnection(sd_event* event, FileDescriptor socket, Lines lines, Ended ended);
+    RemoteConnection(sd_event* event, system::FileDescriptor socket, Lines lines, Ended ended);
 
     RemoteConnection(const RemoteConnection&) = delete;
     RemoteConnection& operator=(const RemoteConnection&) = delete;
@@ -34,9 +34,9 @@ private:
     void flush();
     void end();
 
-    FileDescriptor socket_;
-    SdEventSourcePtr source_;
-    LineSplitter splitter_;
+    system::FileDescriptor socket_;
+    system::SdEventSourcePtr source_;
+    system::LineSplitter splitter_;
     std::string unsent_;
     bool connected_ = false;
     Lines lines_;

@@ -26,8 +26,8 @@ std::string contentsOf(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(stream), {}};
 }
 
-FileDescriptor connectTo(unsigned port) {
-    FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+system::FileDescriptor connectTo(unsigned port) {
+    system::FileDescriptor socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -85,7 +85,7 @@ Pairing pairingKeptIn(const std::filesystem::path& file) {
         std::error_code ignored;
         std::filesystem::create_directories(file.parent_path(), ignored);
         // Without the file the PIN lasts this run only, and the next run asks for another pairing.
-        if (FileDescriptor kept(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)); kept) {
+        if (system::FileDescriptor kept(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)); kept) {
             const std::string line = pin + '\n';
             [[maybe_unused]] const auto written = ::write(kept.get(), line.data(), line.size());
         }

@@ -17,7 +17,7 @@ struct RemoteServer {
     // client's first message before it accepts the next one.
     std::function<bool()> listens;
     // A non-blocking socket connecting to it; closed when no socket could be had.
-    std::function<FileDescriptor()> connect;
+    std::function<system::FileDescriptor()> connect;
 };
 
 // The server of this user's LibreOffice on this machine, TCP port 1599.

@@ -24,7 +24,7 @@ int appendHints(sd_bus_message* message, Notice::Urgency urgency) {
 
 }  // namespace
 
-DesktopNotifications::DesktopNotifications(sd_event* loop, Diagnose diagnose)
+DesktopNotifications::DesktopNotifications(sd_event* loop, system::Diagnose diagnose)
     : loop_(loop), diagnose_(std::move(diagnose)) {}
 
 void DesktopNotifications::statusChanged(const Status& status) {
@@ -74,7 +74,7 @@ bool DesktopNotifications::connect() {
 void DesktopNotifications::send(const Notice& notice) {
     sd_bus_message* message = nullptr;
     int r = sd_bus_message_new_method_call(bus_.get(), &message, service, path, service, "Notify");
-    SdBusMessagePtr owned(message);
+    system::SdBusMessagePtr owned(message);
     if (r >= 0) {
         r = sd_bus_message_append(message, "susssas", applicationName, shown_, "", notice.summary.c_str(),
                                   notice.body.c_str(), 0);

@@ -15,7 +15,7 @@ namespace orbilatch::presenter::notify {
 // (or without a session bus) is told once through diagnose, then left alone.
 class DesktopNotifications final : public StatusObserver {
 public:
-    DesktopNotifications(sd_event* loop, Diagnose diagnose);
+    DesktopNotifications(sd_event* loop, system::Diagnose diagnose);
 
     DesktopNotifications(const DesktopNotifications&) = delete;
     DesktopNotifications& operator=(const DesktopNotifications&) = delete;
@@ -39,9 +39,9 @@ private:
     void giveUp(const std::string& why);
 
     sd_event* loop_;
-    Diagnose diagnose_;
-    SdBusPtr bus_;
-    SdBusSlotPtr call_;
+    system::Diagnose diagnose_;
+    system::SdBusPtr bus_;
+    system::SdBusSlotPtr call_;
     std::optional<Notice> waiting_;
     // The server's name for the notification on the screen; 0 for none yet.
     std::uint32_t shown_ = 0;

@@ -51,7 +51,7 @@ private:
     std::optional<unsigned> page_;
     std::optional<unsigned> pages_;
     Done pending_;
-    SdBusSlotPtr call_;
+    system::SdBusSlotPtr call_;
 };
 
 // Every Okular on the session bus, each by the name it has there for its process.

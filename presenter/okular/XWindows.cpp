@@ -75,7 +75,7 @@ XWindows::XWindows(std::unique_ptr<::Display, Close> display, sd_event* loop) : 
     XSetIOErrorHandler(ignoreConnectionLoss);
     XSetIOErrorExitHandler(display_.get(), &XWindows::onConnectionLost, this);
     sd_event_source* source = nullptr;
-    check(sd_event_add_io(loop, &source, ConnectionNumber(display_.get()), EPOLLIN, &XWindows::onReadable, this),
+    system::check(sd_event_add_io(loop, &source, ConnectionNumber(display_.get()), EPOLLIN, &XWindows::onReadable, this),
           "sd_event_add_io");
     source_.reset(source);
 }

@@ -44,7 +44,7 @@ private:
 
     bool lost_ = false;
     std::unique_ptr<_XDisplay, Close> display_;
-    SdEventSourcePtr source_;
+    system::SdEventSourcePtr source_;
     const void* owner_ = nullptr;
     std::function<void()> changed_;
 };

@@ -43,9 +43,9 @@ private:
     std::optional<unsigned> pages_;
     std::string action_;
     Done pending_;  // until the page turns or pdfpc answers
-    SdBusSlotPtr call_;
-    SdBusSlotPtr countCall_;
-    SdBusSlotPtr pageTurns_;
+    system::SdBusSlotPtr call_;
+    system::SdBusSlotPtr countCall_;
+    system::SdBusSlotPtr pageTurns_;
     bus::NameWatch name_;
 };
 

@@ -38,14 +38,14 @@ public:
         printed_ = nullptr;
     }
     // A new connection, served by the loop.
-    SdBusPtr connect(sd_event* loop) const {
+    system::SdBusPtr connect(sd_event* loop) const {
         sd_bus* bus = nullptr;
         sd_bus_new(&bus);
         sd_bus_set_address(bus, address_.c_str());
         sd_bus_set_bus_client(bus, 1);
         EXPECT_GE(sd_bus_start(bus), 0);
         sd_bus_attach_event(bus, loop, 0);
-        return SdBusPtr(bus);
+        return system::SdBusPtr(bus);
     }
 
 private:
@@ -68,27 +68,27 @@ inline void runUntil(sd_event* loop, const std::function<bool()>& done) {
 }
 
 // Calls from one connection to another and waits for the reply.
-inline SdBusMessagePtr callAndWait(sd_bus* from, sd_event* loop, const std::string& destination,
+inline system::SdBusMessagePtr callAndWait(sd_bus* from, sd_event* loop, const std::string& destination,
                                    const std::string& path, const char* interface, const char* member,
                                    const std::function<void(sd_bus_message*)>& append = {}) {
     sd_bus_message* call = nullptr;
     sd_bus_message_new_method_call(from, &call, destination.c_str(), path.c_str(), interface, member);
-    const SdBusMessagePtr owned(call);
+    const system::SdBusMessagePtr owned(call);
     if (append) append(call);
-    SdBusMessagePtr reply;
+    system::SdBusMessagePtr reply;
     sd_bus_slot* slot = nullptr;
     const auto keep = [](sd_bus_message* answer, void* userdata, sd_bus_error*) {
-        static_cast<SdBusMessagePtr*>(userdata)->reset(sd_bus_message_ref(answer));
+        static_cast<system::SdBusMessagePtr*>(userdata)->reset(sd_bus_message_ref(answer));
         return 0;
     };
     EXPECT_GE(sd_bus_call_async(from, &slot, call, keep, &reply, 0), 0);
-    const SdBusSlotPtr pending(slot);
+    const system::SdBusSlotPtr pending(slot);
     runUntil(loop, [&] { return reply != nullptr; });
     return reply;
 }
 
 // "<error name>: <message>", or nothing for a success.
-inline std::string errorOf(const SdBusMessagePtr& reply) {
+inline std::string errorOf(const system::SdBusMessagePtr& reply) {
     const sd_bus_error* error = reply ? sd_bus_message_get_error(reply.get()) : nullptr;
     return error ? std::string(error->name) + ": " + error->message : "";
 }
@@ -142,7 +142,7 @@ public:
         unanswered_.pop_front();
     }
 
-    SdBusMessagePtr callAgent(const std::string& path, const char* interface, const char* member,
+    system::SdBusMessagePtr callAgent(const std::string& path, const char* interface, const char* member,
                               const std::function<void(sd_bus_message*)>& append = {}) {
         runUntil(loop_, [this] { return !agent_.empty(); });
         return callAndWait(bus_.get(), loop_, agent_, path, interface, member, append);
@@ -166,7 +166,7 @@ public:
         adapters.push_back(path);
         sd_bus_message* signal = nullptr;
         sd_bus_message_new_signal(bus_.get(), &signal, "/", "org.freedesktop.DBus.ObjectManager", "InterfacesAdded");
-        const SdBusMessagePtr owned(signal);
+        const system::SdBusMessagePtr owned(signal);
         appendAdapter(signal, path, advertising);
         sd_bus_send(bus_.get(), signal, nullptr);
     }
@@ -182,7 +182,7 @@ private:
     int listObjects(sd_bus_message* call) const {
         sd_bus_message* reply = nullptr;
         sd_bus_message_new_method_return(call, &reply);
-        const SdBusMessagePtr owned(reply);
+        const system::SdBusMessagePtr owned(reply);
         sd_bus_message_open_container(reply, 'a', "{oa{sa{sv}}}");
         for (const std::string& path : adapters) {
             sd_bus_message_open_container(reply, 'e', "oa{sa{sv}}");
@@ -216,11 +216,11 @@ private:
     }
 
     sd_event* loop_;
-    SdBusPtr bus_;
-    SdBusSlotPtr filter_;
+    system::SdBusPtr bus_;
+    system::SdBusSlotPtr filter_;
     std::string agent_;
     std::vector<std::string> seen_;
-    std::deque<SdBusMessagePtr> unanswered_;
+    std::deque<system::SdBusMessagePtr> unanswered_;
 };
 
 }  // namespace orbilatch::testing

@@ -10,7 +10,7 @@
 namespace orbilatch::testing {
 
 // A main queue on virtual time: nothing runs until the test says so.
-class ManualQueue final : public MainQueue {
+class ManualQueue final : public system::MainQueue {
 public:
     using Duration = std::chrono::milliseconds;
 

@@ -99,7 +99,7 @@ struct PeripheralBench {
     RecordingOutput output{transcript};
     double clockSeconds = 5000.0;
     FakePeripheralManager* manager = nullptr;
-    OrbiLatchBlePeripheral peripheral{
+    agent::OrbiLatchBlePeripheral peripheral{
         {
             .queue = queue,
             .output = output,
@@ -128,11 +128,11 @@ struct PeripheralBench {
         peripheral.didStartAdvertising(*manager, std::nullopt);
         take();
     }
-    void subscribe(const bluetooth::Central& central, const bluetooth::Uuid& uuid = acknowledgementCharacteristicUUID) {
+    void subscribe(const bluetooth::Central& central, const bluetooth::Uuid& uuid = agent::acknowledgementCharacteristicUUID) {
         peripheral.didSubscribeToCharacteristic(*manager, central, uuid);
     }
     void unsubscribe(const bluetooth::Central& central,
-                     const bluetooth::Uuid& uuid = acknowledgementCharacteristicUUID) {
+                     const bluetooth::Uuid& uuid = agent::acknowledgementCharacteristicUUID) {
         peripheral.didUnsubscribeFromCharacteristic(*manager, central, uuid);
     }
     void connectWatch() {
@@ -143,7 +143,7 @@ struct PeripheralBench {
 
     static bluetooth::AttRequest request(const bluetooth::Central& central, std::optional<std::string> value,
                                          std::uint64_t handle = 1,
-                                         const bluetooth::Uuid& uuid = commandCharacteristicUUID) {
+                                         const bluetooth::Uuid& uuid = agent::commandCharacteristicUUID) {
         bluetooth::AttRequest request{.characteristicUuid = uuid, .central = central, .value = {}, .replyKey = handle};
         if (value) request.value = std::vector<std::uint8_t>(value->begin(), value->end());
         return request;

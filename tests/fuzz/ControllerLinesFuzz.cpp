@@ -22,7 +22,7 @@ using Lines = std::vector<std::string>;
 namespace {
 
 // What an accepted acknowledgement must give: reported, then one attempt.
-Lines expected(const orbilatch::AcknowledgementMessage& message, bool subscribed, bool queueFull) {
+Lines expected(const orbilatch::agent::AcknowledgementMessage& message, bool subscribed, bool queueFull) {
     const json received{{"type", "ack_received_from_controller"}, {"commandId", message.commandId},
                         {"status", message.status}};
     if (!subscribed) return {received.dump(), json{{"type", "ack_waiting_for_subscriber"}, {"reason", "controller_ack"}}.dump()};
@@ -48,22 +48,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bench.manager->transmitQueueHasRoom = !queueFull;
     bench.transcript.take();
 
-    orbilatch::LineSplitter splitter;
+    orbilatch::system::LineSplitter splitter;
     Lines lines = splitter.feed({reinterpret_cast<const char*>(data) + 1, size - 1});
     if (auto last = splitter.finish()) lines.push_back(std::move(*last));
     for (const std::string& line : lines) {
         bench.peripheral.handleInputLine(line);
         bench.queue.advance(std::chrono::milliseconds(50));
         const Lines outcome = bench.transcript.take();
-        const auto message = orbilatch::parseControllerMessage(line);
-        if (std::holds_alternative<orbilatch::MalformedMessage>(message)) {
+        const auto message = orbilatch::agent::parseControllerMessage(line);
+        if (std::holds_alternative<orbilatch::agent::MalformedMessage>(message)) {
             check(outcome == Lines{"err: Ignoring malformed controller input"}, "malformed: one diagnostic", outcome);
-        } else if (std::holds_alternative<orbilatch::UnsupportedMessage>(message)) {
+        } else if (std::holds_alternative<orbilatch::agent::UnsupportedMessage>(message)) {
             check(outcome == Lines{"err: Ignoring unsupported controller input"}, "unsupported: one diagnostic", outcome);
-        } else if (std::holds_alternative<orbilatch::ShutdownMessage>(message)) {
+        } else if (std::holds_alternative<orbilatch::agent::ShutdownMessage>(message)) {
             check(outcome.size() == 4 && outcome.back() == "exit", "shutdown: withdraw, report, exit", outcome);
             return 0;
-        } else if (const auto& acknowledgement = std::get<orbilatch::AcknowledgementMessage>(message);
+        } else if (const auto& acknowledgement = std::get<orbilatch::agent::AcknowledgementMessage>(message);
                    acknowledgement.commandId.size() > 12) {
             check(outcome == Lines{"err: Ignoring oversized acknowledgement for " + acknowledgement.commandId},
                   "oversized: one diagnostic naming the commandId", outcome);

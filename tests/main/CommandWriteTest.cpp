@@ -34,7 +34,7 @@ TEST_F(CommandWrite, ADecodedFrameIsReportedThenAnsweredWithSuccess) {
 }
 
 TEST_F(CommandWrite, RefusedWritesGetTheirAttErrorsAndOnlyDecodingFailuresAreReported) {
-    write({request(watch, "PP1|C|1|N", 1, acknowledgementCharacteristicUUID),
+    write({request(watch, "PP1|C|1|N", 1, agent::acknowledgementCharacteristicUUID),
            request(otherCentral, "PP1|C|1|N", 2),
            request(watch, std::nullopt, 3),
            request(watch, "", 4),

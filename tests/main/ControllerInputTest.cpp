@@ -61,11 +61,11 @@ TEST_F(ControllerInput, AnAcceptedAcknowledgementIsReportedWithTheTextsItCarried
     EXPECT_THAT(take(), ElementsAre(R"(out: {"type":"ack_received_from_controller","commandId":"\/é","status":"done"})"));
 }
 
-AcknowledgementMessage acknowledgementIn(const std::string& line) {
-    auto message = parseControllerMessage(line);
-    auto* acknowledgement = std::get_if<AcknowledgementMessage>(&message);
+agent::AcknowledgementMessage acknowledgementIn(const std::string& line) {
+    auto message = agent::parseControllerMessage(line);
+    auto* acknowledgement = std::get_if<agent::AcknowledgementMessage>(&message);
     EXPECT_NE(acknowledgement, nullptr) << line;
-    return acknowledgement ? *acknowledgement : AcknowledgementMessage{};
+    return acknowledgement ? *acknowledgement : agent::AcknowledgementMessage{};
 }
 
 // The same values as an error code: only text is one.

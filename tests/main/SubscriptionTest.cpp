@@ -64,13 +64,13 @@ TEST_F(Subscription, TheWatchLeavingWithAPendingAcknowledgementReportsItAndKeeps
 }
 
 TEST_F(Subscription, OtherCharacteristicsAreIgnored) {
-    subscribe(watch, commandCharacteristicUUID);
-    unsubscribe(watch, commandCharacteristicUUID);
+    subscribe(watch, agent::commandCharacteristicUUID);
+    unsubscribe(watch, agent::commandCharacteristicUUID);
     EXPECT_THAT(take(), IsEmpty());
 
     subscribe(watch);
     take();
-    unsubscribe(watch, commandCharacteristicUUID);
+    unsubscribe(watch, agent::commandCharacteristicUUID);
     EXPECT_THAT(take(), IsEmpty());
 }
 

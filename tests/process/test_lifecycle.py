@@ -23,11 +23,11 @@ class Shutdown(unittest.TestCase):
         SIGTERM: it must die of it, not shut down in order later."""
         result = subprocess.run(
             ["gdb", "-nx", "-batch", "-ex", "handle SIGTERM nostop noprint pass",
-             "-ex", "break orbilatch::EventLoop::onTerminationSignals", "-ex", "run",
+             "-ex", "break orbilatch::system::EventLoop::onTerminationSignals", "-ex", "run",
              "-ex", "call (int)kill((int)getpid(), 15)", "-ex", "continue", "--args", AGENT],
             env={**os.environ, **NO_BUS}, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
         # With debug information gdb names the function alone, without it the address as well.
-        self.assertRegex(result.stdout, r"Breakpoint 1, (0x[0-9a-f]+ in )?(orbilatch::EventLoop::)?onTerminationSignals")
+        self.assertRegex(result.stdout, r"Breakpoint 1, (0x[0-9a-f]+ in )?(orbilatch::system::EventLoop::)?onTerminationSignals")
         self.assertIn("Program terminated with signal SIGTERM", result.stdout)
         self.assertNotIn('"message":"shutdown"', result.stdout)
 

@@ -10,8 +10,8 @@
 namespace orbilatch::tests {
 
 struct FdPair {
-    FileDescriptor readEnd;
-    FileDescriptor writeEnd;
+    system::FileDescriptor readEnd;
+    system::FileDescriptor writeEnd;
 };
 
 // A sequenced-packet pair keeps the boundaries of writes: one receive returns
@@ -20,7 +20,7 @@ inline FdPair makePair(bool keepWrites) {
     int fds[2];
     if (keepWrites) ::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds);
     else if (::pipe(fds) != 0) fds[0] = fds[1] = -1;
-    return {FileDescriptor(fds[0]), FileDescriptor(fds[1])};
+    return {system::FileDescriptor(fds[0]), system::FileDescriptor(fds[1])};
 }
 
 inline std::string readAll(int fd) {

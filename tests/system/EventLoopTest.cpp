@@ -9,7 +9,7 @@
 #include "fakes/ManualQueue.h"
 #include "system/MonotonicClock.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 namespace {
 
 using ::testing::ElementsAre;
@@ -63,4 +63,4 @@ TEST(EventLoop, RunsTheTasksDueAtOneMomentBeforeWhatTheyPostAndSoDoesTheManualQu
 }
 
 }  // namespace
-}  // namespace orbilatch
+}  // namespace orbilatch::system

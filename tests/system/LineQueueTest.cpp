@@ -4,7 +4,7 @@
 
 #include "system/EventLoop.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 namespace {
 
 // The whole backlog is pushed before the loop runs at all: the reader never
@@ -26,4 +26,4 @@ TEST(LineQueue, TakesABacklogAtOnceAndHandsItOnInOrderABatchATurn) {
 }
 
 }  // namespace
-}  // namespace orbilatch
+}  // namespace orbilatch::system

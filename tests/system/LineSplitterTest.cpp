@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace orbilatch {
+namespace orbilatch::system {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -33,4 +33,4 @@ TEST(LineSplitter, CutsAStreamIntoRepairedLinesWhereverItsChunksEnd) {
 }
 
 }  // namespace
-}  // namespace orbilatch
+}  // namespace orbilatch::system

@@ -9,7 +9,7 @@
 #include "support/FdPairs.h"
 #include "system/WriteAll.h"
 
-namespace orbilatch {
+namespace orbilatch::system {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -43,4 +43,4 @@ TEST(StdinReader, DeliversEveryLineOfAPipeInOrderOnAThreadDeafToTerminationSigna
 }
 
 }  // namespace
-}  // namespace orbilatch
+}  // namespace orbilatch::system

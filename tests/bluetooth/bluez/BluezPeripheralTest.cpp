@@ -71,8 +71,8 @@ protected:
         bluez->messages();
     }
     // bluetoothd hands the watch's subscription over: its end of the socket.
-    FileDescriptor subscribe() {
-        const SdBusMessagePtr reply = bluez->callAgent(acknowledgementPath, characteristicInterface.c_str(),
+    system::FileDescriptor subscribe() {
+        const system::SdBusMessagePtr reply = bluez->callAgent(acknowledgementPath, characteristicInterface.c_str(),
                                                        "AcquireNotify", [](sd_bus_message* m) {
                                                            sd_bus_message_append(m, "a{sv}", 2, "device", "o",
                                                                                  FakeBluetoothd::watch, "mtu", "q", 517);
@@ -82,10 +82,10 @@ protected:
         EXPECT_GE(sd_bus_message_read(reply.get(), "hq", &fd, &mtu), 0) << testing::errorOf(reply);
         EXPECT_EQ(mtu, 517);
         EXPECT_THAT(hear(1), ElementsAre(subscribed));
-        return FileDescriptor(::dup(fd));
+        return system::FileDescriptor(::dup(fd));
     }
     bool notify() { return peripheral->updateValue(frame, acknowledgement, {&watch, 1}); }
-    SdBusMessagePtr write(sd_bus* from) {
+    system::SdBusMessagePtr write(sd_bus* from) {
         return testing::callAndWait(from, loop.handle(), bluez->agent(), commandPath, characteristicInterface.c_str(),
                                     "WriteValue", [](sd_bus_message* m) {
                                         sd_bus_message_append_array(m, 'y', "OL2|C|1|N", 9);
@@ -93,7 +93,7 @@ protected:
                                     });
     }
 
-    EventLoop loop;
+    system::EventLoop loop;
     testing::PrivateBus bus;
     std::optional<FakeBluetoothd> bluez{std::in_place, bus, loop.handle()};
     Strings heard;
@@ -161,7 +161,7 @@ TEST_F(BluezPeripheralTest, PublishesAsBluetoothdReadsItAndAnswersOnlyBluetoothd
     bluez->answer("org.bluez.Error.NotPermitted", "Maximum advertisements reached");
     EXPECT_THAT(hear(2), ElementsAre("added", "advertising: Maximum advertisements reached"));
 
-    const SdBusPtr stranger = bus.connect(loop.handle());
+    const system::SdBusPtr stranger = bus.connect(loop.handle());
     EXPECT_EQ(testing::errorOf(write(stranger.get())),
               "org.freedesktop.DBus.Error.AccessDenied: Only bluetoothd may call this agent");
     const std::pair<AttError, std::string> answers[] = {
@@ -230,7 +230,7 @@ TEST_F(BluezPeripheralTest, AnAnswerAfterAStateUpdateIsNoOutcome) {
 TEST_F(BluezPeripheralTest, NotifiesTheWatchThroughItsSocketUntilItHangsUp) {
     poweredOn();
     publish();
-    FileDescriptor socket = subscribe();
+    system::FileDescriptor socket = subscribe();
     peripheral->removeAllServices();
     peripheral->stopAdvertising();
     EXPECT_THAT(bluez->messages(), ElementsAre("hci0 UnregisterAdvertisement advertisement1"));
@@ -247,7 +247,7 @@ TEST_F(BluezPeripheralTest, NotifiesTheWatchThroughItsSocketUntilItHangsUp) {
     EXPECT_FALSE(notify());
     EXPECT_THAT(hear(1), ElementsAre("ready"));
 
-    const SdBusPtr outsider = bus.connect(loop.handle());
+    const system::SdBusPtr outsider = bus.connect(loop.handle());
     subscribe().reset();
     // Without running the agent's loop, until the bus has let its copy of the socket go.
     sd_bus_call_method(outsider.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -266,8 +266,8 @@ TEST_F(BluezPeripheralTest, FollowsBluetoothdAndNobodyElseSpeakingForIt) {
     bluez.emplace(bus, loop.handle());
     EXPECT_THAT(hear(1), ElementsAre("state 5"));
     publish();
-    const FileDescriptor socket = subscribe();
-    const SdBusPtr stranger = bus.connect(loop.handle());
+    const system::FileDescriptor socket = subscribe();
+    const system::SdBusPtr stranger = bus.connect(loop.handle());
     const char* owner = nullptr;
     sd_bus_get_unique_name(bluez->bus(), &owner);
     const auto sendToTheAgent = [&](const char* path, const char* interface, const char* member, auto... values) {
@@ -275,7 +275,7 @@ TEST_F(BluezPeripheralTest, FollowsBluetoothdAndNobodyElseSpeakingForIt) {
         sd_bus_message_new_signal(stranger.get(), &spoof, path, interface, member);
         sd_bus_message_set_destination(spoof, bluez->agent().c_str());
         sd_bus_message_append(spoof, values...);
-        sd_bus_send(stranger.get(), SdBusMessagePtr(spoof).get(), nullptr);
+        sd_bus_send(stranger.get(), system::SdBusMessagePtr(spoof).get(), nullptr);
     };
     sendToTheAgent(FakeBluetoothd::adapter, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
                    "org.bluez.Adapter1", 1, "Powered", "b", 0, 0);
@@ -327,7 +327,7 @@ TEST_F(BluezPeripheralTest, MovesToALowerAdapterLeavingNothingRegisteredWithTheF
     bluez->adapters = {hci + "3"};
     poweredOn();
     publish();
-    FileDescriptor socket = subscribe();
+    system::FileDescriptor socket = subscribe();
     bluez->addAdapter(hci + "2", true);
     EXPECT_THAT(settle(), IsEmpty());
     socket.reset();

@@ -21,23 +21,23 @@ const std::string preview = "slide_preview\n0\n" + std::string(100000, 'Q') + "\
 // Impress's remote server as a script on the far end of a socket pair, and
 // the route that talks to it on the manual queue.
 struct ScriptedImpress {
-    SdEventPtr event{[] {
+    system::SdEventPtr event{[] {
         sd_event* event = nullptr;
         sd_event_new(&event);
         return event;
     }()};
     testing::ManualQueue queue;
     bool listening = true;
-    FileDescriptor server;
+    system::FileDescriptor server;
     ImpressProgram impress{event.get(), queue, {[this] { return listening; }, [this] { return connect(); }},
                            {"orbilatch-present", "1234"}};
     std::vector<std::string> answers;
 
-    FileDescriptor connect() {
+    system::FileDescriptor connect() {
         int ends[2];
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends);
         server.reset(ends[0]);
-        return FileDescriptor(ends[1]);
+        return system::FileDescriptor(ends[1]);
     }
     void run(std::chrono::milliseconds elapsed = 0ms) {
         while (sd_event_run(event.get(), 0) > 0) {}
