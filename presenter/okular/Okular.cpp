@@ -1,6 +1,7 @@
 #include "presenter/okular/Okular.h"
 
 #include <charconv>
+#include <utility>
 
 #include "presenter/Failures.h"
 #include "presenter/bus/SessionBus.h"
@@ -122,10 +123,7 @@ void Okular::gone() { answer({"", Failure{code::programGone, "Okular quit"}}); }
 
 void Okular::answer(Carried carried) {
     if (windows_) windows_->unwatch(this);
-    if (!pending_) return;
-    auto done = std::move(pending_);
-    pending_ = nullptr;
-    done(std::move(carried));
+    if (auto done = std::exchange(pending_, nullptr)) done(std::move(carried));
 }
 
 OkularSource::OkularSource(sd_bus* bus, sd_event* loop)

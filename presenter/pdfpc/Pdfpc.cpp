@@ -1,5 +1,7 @@
 #include "presenter/pdfpc/Pdfpc.h"
 
+#include <utility>
+
 #include "presenter/Failures.h"
 #include "presenter/bus/SessionBus.h"
 
@@ -81,10 +83,7 @@ void Pdfpc::onOwned(bool owned) {
 }
 
 void Pdfpc::answer(Carried carried) {
-    if (!pending_) return;
-    auto done = std::move(pending_);
-    pending_ = nullptr;
-    done(std::move(carried));
+    if (auto done = std::exchange(pending_, nullptr)) done(std::move(carried));
 }
 
 Show Pdfpc::show() const {
