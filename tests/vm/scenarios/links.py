@@ -5,7 +5,7 @@ import asyncio
 
 from commands import UNLIKELY, round_trip, shut_down, subscribed_watch
 
-from rig import AGENT_ADDRESS, advertise_dummy, register_pairing_agent
+from rig import AGENT_ADDRESS, advertise_dummy, forget_devices, register_pairing_agent
 from agent_events import (ADVERTISING, CONNECTED, DISCONNECTED, POWERED_OFF, RESETTING, UNSUPPORTED, WATCH_CONNECTED,
                             WATCH_DISCONNECTED)
 
@@ -143,6 +143,10 @@ async def bluetoothd_restart(rig):
     while back[-1] != ADVERTISING:
         assert back[-1] in (UNSUPPORTED, POWERED_OFF) and len(back) < 3, f"events {back}"
         back.append(await agent.next_event(timeout=40))
+    # The watch shares the bluetoothd that restarted, which read back the
+    # agent's attributes as the watch cached them before: a watch of its own
+    # never does. It forgets them, and finds the service where it is now.
+    await asyncio.to_thread(forget_devices)
     again = rig.watch("hci1")
     await again.connect()
     assert again.device.address == AGENT_ADDRESS, f"the agent is on {again.device.address}, not hci0"
