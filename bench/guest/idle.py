@@ -114,7 +114,7 @@ async def idle_presenter(rig):
         env = dict(os.environ, **({"DBUS_SESSION_BUS_ADDRESS": address} if address else {}))
         presenter = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput", env=env)
         await presenter.expect_diagnostic("orbilatch-present: keys go out through .*uinput.*")
-    await presenter.expect_diagnostic("orbilatch-present: LibreOffice Impress through its remote control, .*")
+        await presenter.expect_diagnostic("orbilatch-present: LibreOffice Impress through its remote control, .*")
         pids = {"presenter": presenter.process.pid}
         pids["its agent"] = child_of(pids["presenter"])
         wakeups = await measure(rig, pids, "advertising")
