@@ -59,6 +59,7 @@ async def presenter(rig):
     watch = rig.watch("hci1")
     present = await connect_watch_to_new_presenter(rig, watch, "--keyboard", "uinput", "--no-notify")
     await present.expect_diagnostic("orbilatch-present: keys go out through .*uinput.*")
+    await present.expect_diagnostic("orbilatch-present: no session bus; pdfpc and Okular get keys")
     await present.expect_diagnostic("orbilatch-present: LibreOffice Impress through its remote control, .*")
     keyboard = KeyReader()
     try:
