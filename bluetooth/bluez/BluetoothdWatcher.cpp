@@ -34,7 +34,7 @@ bool sentBy(sd_bus_message* message, const char* name) {
 
 }  // namespace
 
-BluetoothdWatcher::BluetoothdWatcher(sd_bus* bus, Listener& listener, system::Diagnose diagnose)
+BluetoothdWatcher::BluetoothdWatcher(sd_bus* bus, Listener& listener, Diagnose diagnose)
     : bus_(bus), listener_(listener), diagnose_(std::move(diagnose)) {
     sd_bus_slot* filter = nullptr;
     int r = sd_bus_add_filter(bus_, &filter, admitOnlyBluetoothd, this);

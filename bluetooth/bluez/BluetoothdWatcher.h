@@ -39,7 +39,7 @@ public:
     using Diagnose = orbilatch::system::Diagnose;
 
     // Starts watching; the first news arrives from the loop.
-    BluetoothdWatcher(sd_bus* bus, Listener& listener, system::Diagnose diagnose);
+    BluetoothdWatcher(sd_bus* bus, Listener& listener, Diagnose diagnose);
 
     BluezLink link() const { return link_; }
     const BluezObjects& objects() const { return objects_; }
@@ -64,7 +64,7 @@ private:
 
     sd_bus* bus_;
     Listener& listener_;
-    system::Diagnose diagnose_;
+    Diagnose diagnose_;
     BluezLink link_ = BluezLink::pending;
     std::optional<std::string> owner_;
     BluezObjects objects_;

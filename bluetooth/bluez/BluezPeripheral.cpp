@@ -20,7 +20,7 @@ void withdrawAll(std::vector<Published>& published) {
 
 }  // namespace
 
-BluezPeripheral::BluezPeripheral(system::EventLoop& loop, PeripheralManagerDelegate& delegate, system::Diagnose diagnose,
+BluezPeripheral::BluezPeripheral(system::EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose,
                                  std::chrono::microseconds registrationTimeout)
     : loop_(loop), delegate_(delegate), diagnose_(std::move(diagnose)), registrationTimeout_(registrationTimeout),
       subscriptions_(loop.handle(), loop, *this, *this, diagnose_) {

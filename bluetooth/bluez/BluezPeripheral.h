@@ -41,7 +41,7 @@ public:
 
     // bluetoothd reads our objects before it answers a registration: an
     // answer may take a while, and none at all within the timeout is a refusal.
-    BluezPeripheral(system::EventLoop& loop, PeripheralManagerDelegate& delegate, system::Diagnose diagnose,
+    BluezPeripheral(system::EventLoop& loop, PeripheralManagerDelegate& delegate, Diagnose diagnose,
                     std::chrono::microseconds registrationTimeout = std::chrono::seconds(25));
     BluezPeripheral(const BluezPeripheral&) = delete;
     BluezPeripheral& operator=(const BluezPeripheral&) = delete;
@@ -101,7 +101,7 @@ private:
 
     system::EventLoop& loop_;
     PeripheralManagerDelegate& delegate_;
-    system::Diagnose diagnose_;
+    Diagnose diagnose_;
     std::chrono::microseconds registrationTimeout_;
     system::SdBusPtr bus_;
     std::unique_ptr<BluetoothdWatcher> watcher_;

@@ -26,7 +26,7 @@ struct NotifySubscriptions::Socket {
 };
 
 NotifySubscriptions::NotifySubscriptions(sd_event* loop, system::MainQueue& queue, Bluetoothd& bluetoothd, Listener& listener,
-                                         system::Diagnose diagnose)
+                                         Diagnose diagnose)
     : loop_(loop), queue_(queue), bluetoothd_(bluetoothd), listener_(listener), diagnose_(std::move(diagnose)) {}
 
 NotifySubscriptions::~NotifySubscriptions() = default;

@@ -56,7 +56,7 @@ public:
     using Diagnose = orbilatch::system::Diagnose;
 
     NotifySubscriptions(sd_event* loop, system::MainQueue& queue, Bluetoothd& bluetoothd, Listener& listener,
-                        system::Diagnose diagnose);
+                        Diagnose diagnose);
     ~NotifySubscriptions();
     NotifySubscriptions(const NotifySubscriptions&) = delete;
     NotifySubscriptions& operator=(const NotifySubscriptions&) = delete;
@@ -95,7 +95,7 @@ private:
     system::MainQueue& queue_;
     Bluetoothd& bluetoothd_;
     Listener& listener_;
-    system::Diagnose diagnose_;
+    Diagnose diagnose_;
     SubscriptionBook book_;
     std::map<Key, std::unique_ptr<Socket>> sockets_;
     std::map<Key, system::SdBusSlotPtr> connectionQuestions_;

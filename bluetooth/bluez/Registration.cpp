@@ -14,7 +14,7 @@ const Registration::Manager Registration::advertisingManager{interfaceName::adve
                                                              "RegisterAdvertisement", "UnregisterAdvertisement"};
 
 Registration::Registration(sd_bus* bus, const Manager& manager, std::string adapter, std::string path,
-                           std::chrono::microseconds timeout, system::Diagnose diagnose)
+                           std::chrono::microseconds timeout, Diagnose diagnose)
     : bus_(bus), manager_(manager), adapter_(std::move(adapter)), path_(std::move(path)), timeout_(timeout),
       diagnose_(std::move(diagnose)) {}
 

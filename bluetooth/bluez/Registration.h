@@ -36,7 +36,7 @@ public:
     using Diagnose = orbilatch::system::Diagnose;
 
     Registration(sd_bus* bus, const Manager& manager, std::string adapter, std::string path,
-                 std::chrono::microseconds timeout, system::Diagnose diagnose);
+                 std::chrono::microseconds timeout, Diagnose diagnose);
     Registration(const Registration&) = delete;
     Registration& operator=(const Registration&) = delete;
 
@@ -63,7 +63,7 @@ private:
     std::string adapter_;
     std::string path_;
     std::chrono::microseconds timeout_;
-    system::Diagnose diagnose_;
+    Diagnose diagnose_;
     OnOutcome onOutcome_;
     system::SdBusSlotPtr call_;
     Stage stage_ = Stage::idle;
