@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
         std::cout << options::helpText();
         return 0;
     }
-    if (options.check) return check::checkSetUp(options.keyboard, options.keys.describe());
+    if (options.check) return check::checkSetUp({options.keyboard, options.keys.describe(), options.app});
 
     const auto mode = options.json              ? Display::Mode::json
                       : ::isatty(STDOUT_FILENO) ? Display::Mode::terminal

@@ -8,7 +8,6 @@
 
 #include "presenter/check/Bluetoothd.h"
 #include "presenter/check/PresentationPrograms.h"
-#include "presenter/check/Verdict.h"
 #include "presenter/keys/XtestKeyboard.h"
 #include "system/FileDescriptor.h"
 #include "system/WriteAll.h"
@@ -46,8 +45,8 @@ Facts gatherFacts() {
 
 }  // namespace
 
-int checkSetUp(keys::KeyboardKind keyboard, const std::string& keys) {
-    const Verdict verdict = judge(gatherFacts(), keyboard, keys);
+int checkSetUp(const Asked& asked) {
+    const Verdict verdict = judge(gatherFacts(), asked);
     std::string text;
     for (const Line& line : verdict.lines) text += format(line) + "\n";
     system::writeAll(STDOUT_FILENO, text);

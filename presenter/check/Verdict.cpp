@@ -1,5 +1,7 @@
 #include "presenter/check/Verdict.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -67,22 +69,51 @@ Line xtestLine(const Facts& facts, Mark failing) {
     return {failing, "XTEST: " + *facts.xtestError, "run it in the X11 session at the screen"};
 }
 
-// No program is driven other than by keys yet; the line says which ones could be.
-Line programsLine(const ProgramFacts& programs, const std::string& keys) {
-    std::string driven;
-    const auto add = [&driven](const std::string& way) { driven += (driven.empty() ? "" : ", ") + way; };
-    for (const std::string& program : programs.onSessionBus) add(program + " over the session bus");
-    if (programs.impressRemoteListens) add("LibreOffice Impress through its remote control");
+// A program found, under the name --app gives it.
+struct Driven {
+    std::string app;
+    std::string way;
+};
+
+std::vector<Driven> drivenPrograms(const ProgramFacts& programs) {
+    std::vector<Driven> driven;
+    for (const std::string& program : programs.onSessionBus) {
+        std::string app = program;
+        std::ranges::transform(app, app.begin(), [](unsigned char c) { return std::tolower(c); });
+        driven.push_back({app, program + " over the session bus"});
+    }
+    if (programs.impressRemoteListens) driven.push_back({"impress", "LibreOffice Impress through its remote control"});
+    return driven;
+}
+
+// How the commands reach the programs: by their own interfaces, else as keys;
+// --app narrows that to one program, or to keys alone.
+Line programsLine(const ProgramFacts& programs, const Asked& asked) {
     std::string text = "presentation programs: ";
     if (!programs.unreachable.empty()) text += "the session bus cannot be asked (" + programs.unreachable + "); ";
-    text += (driven.empty() ? "none driven directly; every program" : driven + "; every other program") +
-            " gets keys in the focused window (" + keys + ")";
+    const std::string forced = " (--app " + asked.app + ")";
+    const std::string keys = " in the focused window (" + asked.keys + ")";
+    if (asked.app == "keys") return {Mark::ok, text + "none driven directly" + forced + "; every program gets keys" + keys, {}};
+
+    const std::vector<Driven> driven = drivenPrograms(programs);
+    if (!asked.app.empty()) {
+        const auto found = std::ranges::find(driven, asked.app, &Driven::app);
+        if (found != driven.end()) return {Mark::ok, text + "only " + found->way + forced, {}};
+        // Worth a warning, not a failure: the program may well be started later.
+        return {Mark::warn, text + asked.app + " not found" + forced + "; every command fails until it runs",
+                "start " + asked.app + (asked.app == "impress" ? " with its remote control on" : "") +
+                    " before the first command, or leave --app out"};
+    }
+    std::string ways;
+    for (const Driven& program : driven) ways += (ways.empty() ? "" : ", ") + program.way;
+    text += (ways.empty() ? "none driven directly; every program" : ways + "; every other program") + " gets keys" + keys;
     return {Mark::ok, text, {}};
 }
 
 }  // namespace
 
-Verdict judge(const Facts& facts, KeyboardKind keyboard, const std::string& keys) {
+Verdict judge(const Facts& facts, const Asked& asked) {
+    const KeyboardKind keyboard = asked.keyboard;
     const bool uinputWorks = facts.uinputError == 0, xtestWorks = !facts.xtestError;
     const bool keysWork = keyboard == KeyboardKind::uinput ? uinputWorks
                           : keyboard == KeyboardKind::xtest ? xtestWorks
@@ -95,7 +126,7 @@ Verdict judge(const Facts& facts, KeyboardKind keyboard, const std::string& keys
     verdict.lines = {bluetoothdLine(facts.bluetoothd), adapterLine(facts.bluetoothd), uinputLine(facts, uinputFailing),
                      udevRuleLine(facts, uinputFailing), xtestLine(facts, xtestFailing)};
     const bool bluetoothWorks = verdict.lines[0].mark != Mark::fail && verdict.lines[1].mark == Mark::ok;
-    verdict.lines.push_back(programsLine(facts.programs, keys));
+    verdict.lines.push_back(programsLine(facts.programs, asked));
     verdict.canPresent = bluetoothWorks && keysWork;
     return verdict;
 }

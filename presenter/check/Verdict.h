@@ -24,11 +24,18 @@ struct Verdict {
     bool canPresent = false;
 };
 
+// What the person asked for on the command line.
+struct Asked {
+    keys::KeyboardKind keyboard = keys::KeyboardKind::automatic;
+    std::string keys;  // the keys each command presses, as the status line describes them
+    std::string app;   // --app: empty, "keys" or the one program to drive
+};
+
 // The checks in order: bluetoothd and its version, the adapter, /dev/uinput,
 // the udev rule, XTEST, then the presentation programs found and how they get
-// the commands: keys, described by keys. It can present with bluetoothd 5.66 or newer, an
-// adapter that can serve the watch and a keyboard of the kind asked for.
-Verdict judge(const Facts& facts, keys::KeyboardKind keyboard, const std::string& keys);
+// the commands. It can present with bluetoothd 5.66 or newer, an adapter that
+// can serve the watch and a keyboard of the kind asked for.
+Verdict judge(const Facts& facts, const Asked& asked);
 
 // "ok    text", "FAIL  text. Fix: fix"
 std::string format(const Line& line);

@@ -49,7 +49,7 @@ TEST(VerdictTest, ItCanPresentWithBluetoothdAnAdapterAndOneKeyboardOfTheKindAske
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Verdict verdict = judge(c.facts, c.keyboard, "NEXT_SLIDE PageDown");
+        const Verdict verdict = judge(c.facts, {c.keyboard, "NEXT_SLIDE PageDown", ""});
         std::string marks;
         for (const Line& line : verdict.lines) {
             const std::string text = format(line);
@@ -61,12 +61,24 @@ TEST(VerdictTest, ItCanPresentWithBluetoothdAnAdapterAndOneKeyboardOfTheKindAske
     }
 }
 
-TEST(VerdictTest, TheProgramsLineSaysHowEachProgramFoundIsDriven) {
+TEST(VerdictTest, TheProgramsLineSaysHowEachProgramFoundIsDrivenOrOnlyTheOneAppAskedFor) {
     Facts facts;
-    facts.programs = {"", {"pdfpc", "Okular"}, true};
-    EXPECT_EQ(format(judge(facts, KeyboardKind::automatic, "NEXT_SLIDE PageDown").lines.back()),
-              "ok    presentation programs: pdfpc over the session bus, Okular over the session bus, LibreOffice Impress "
-              "through its remote control; every other program gets keys in the focused window (NEXT_SLIDE PageDown)");
+    facts.programs = {"", {"pdfpc", "Okular"}, false};
+    const auto programsLine = [&facts](const std::string& app) {
+        return format(judge(facts, {KeyboardKind::automatic, "NEXT_SLIDE PageDown", app}).lines.back());
+    };
+    EXPECT_EQ(programsLine(""),
+              "ok    presentation programs: pdfpc over the session bus, Okular over the session bus; every other "
+              "program gets keys in the focused window (NEXT_SLIDE PageDown)");
+    EXPECT_EQ(programsLine("okular"), "ok    presentation programs: only Okular over the session bus (--app okular)");
+    EXPECT_EQ(programsLine("keys"), "ok    presentation programs: none driven directly (--app keys); every program "
+                                    "gets keys in the focused window (NEXT_SLIDE PageDown)");
+    EXPECT_EQ(programsLine("impress"),
+              "warn  presentation programs: impress not found (--app impress); every command fails until it runs. "
+              "Fix: start impress with its remote control on before the first command, or leave --app out");
+    facts.programs.impressRemoteListens = true;
+    EXPECT_EQ(programsLine("impress"),
+              "ok    presentation programs: only LibreOffice Impress through its remote control (--app impress)");
 }
 
 TEST(VerdictTest, OkularIsKnownByItsProcessesNamesOnTheSessionBus) {
