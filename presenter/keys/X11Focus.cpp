@@ -11,14 +11,12 @@
 #include <span>
 #include <vector>
 
+#include "presenter/x11/XResources.h"
+
 namespace orbilatch::presenter::keys {
 namespace {
 
-struct FreeX {
-    void operator()(void* data) const { XFree(data); }
-};
-template <typename T>
-using XOwned = std::unique_ptr<T, FreeX>;
+using x11::XOwned;
 
 // Nothing to look at: keys go wherever the desktop sends them.
 class UnknownFocus final : public WindowFocus {
@@ -83,21 +81,10 @@ Window keyWindow(::Display* display, Window focus) {
 // The top-level windows: the root's children, and where a window manager
 // has put them into frames of its own, the windows it manages.
 std::vector<Window> topLevels(::Display* display, Window root) {
-    const auto rootFamily = familyOf(display, root);
-    std::vector<Window> windows = rootFamily ? rootFamily->children : std::vector<Window>{};
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    const Atom clientList = XInternAtom(display, "_NET_CLIENT_LIST", True);
-    if (clientList != None &&
-        XGetWindowProperty(display, root, clientList, 0, 65536, False, XA_WINDOW, &type, &format, &count, &remaining,
-                           &data) == Success) {
-        const XOwned<unsigned char> owned(data);
-        if (type == XA_WINDOW && format == 32) {
-            const auto* managed = reinterpret_cast<const unsigned long*>(data);  // Xlib's 32-bit items are longs
-            windows.insert(windows.end(), managed, managed + count);
-        }
+    std::vector<Window> windows = x11::childrenOf(display, root);
+    if (const Atom clientList = XInternAtom(display, "_NET_CLIENT_LIST", True); clientList != None) {
+        const auto managed = x11::listProperty(display, root, clientList, XA_WINDOW);
+        windows.insert(windows.end(), managed.begin(), managed.end());
     }
     return windows;
 }

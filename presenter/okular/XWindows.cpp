@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "presenter/x11/XResources.h"
 #include "system/Check.h"
 
 namespace orbilatch::presenter::okular {
@@ -17,41 +18,16 @@ int ignoreError(::Display*, XErrorEvent*) { return 0; }
 // Xlib's own handler would print its report over the status line.
 int ignoreConnectionLoss(::Display*) { return 0; }
 
-// The 32-bit items of a window's property; none when it has none.
-std::vector<unsigned long> property(::Display* display, Window window, Atom name, Atom type) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::vector<unsigned long> items;
-    if (XGetWindowProperty(display, window, name, 0, 64, False, type, &actualType, &format, &count, &after, &data) ==
-            Success &&
-        format == 32) {
-        const auto* values = reinterpret_cast<const unsigned long*>(data);
-        items.assign(values, values + count);
-    }
-    if (data) XFree(data);
-    return items;
-}
-
 // The client windows of the top level: the root's children, and the
 // children of those that are a window manager's frames.
 std::vector<Window> topLevels(::Display* display, Atom pidAtom) {
-    const auto children = [display](Window window) {
-        Window root = None, parent = None, *list = nullptr;
-        unsigned count = 0;
-        std::vector<Window> found;
-        if (XQueryTree(display, window, &root, &parent, &list, &count)) found.assign(list, list + count);
-        if (list) XFree(list);
-        return found;
-    };
     std::vector<Window> clients;
-    for (const Window window : children(DefaultRootWindow(display))) {
-        if (!property(display, window, pidAtom, XA_CARDINAL).empty()) {
+    for (const Window window : x11::childrenOf(display, DefaultRootWindow(display))) {
+        if (!x11::listProperty(display, window, pidAtom, XA_CARDINAL).empty()) {
             clients.push_back(window);
             continue;
         }
-        for (const Window inner : children(window)) clients.push_back(inner);
+        for (const Window inner : x11::childrenOf(display, window)) clients.push_back(inner);
     }
     return clients;
 }
@@ -96,11 +72,11 @@ std::optional<bool> XWindows::presenting(pid_t pid) {
     const Atom above = XInternAtom(display, "_KDE_NET_WM_WINDOW_TYPE_OVERRIDE", False);
     std::optional<bool> shown;
     for (const Window window : topLevels(display, pidAtom)) {
-        const auto owner = property(display, window, pidAtom, XA_CARDINAL);
+        const auto owner = x11::listProperty(display, window, pidAtom, XA_CARDINAL);
         if (owner.empty() || owner.front() != static_cast<unsigned long>(pid)) continue;
         shown = shown.value_or(false);
         XWindowAttributes attributes{};
-        const auto types = property(display, window, typeAtom, XA_ATOM);
+        const auto types = x11::listProperty(display, window, typeAtom, XA_ATOM);
         if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable &&
             std::find(types.begin(), types.end(), above) != types.end()) {
             shown = true;
