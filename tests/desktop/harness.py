@@ -2,17 +2,20 @@
 bus, logs, a five-page deck, windows found by title, focus, screen grabs."""
 
 import contextlib
+import glob
 import importlib.util
 import json
 import os
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
 import time
 
+OFFICE_PIPES = "/tmp/OSL_PIPE_*"  # LibreOffice's single-instance sockets, outside any folder we choose
 COLOURS = [(31, 78, 121), (46, 125, 50), (183, 28, 28), (106, 27, 154), (230, 81, 0)]
 
 
@@ -29,6 +32,15 @@ def on_port(*state):
     """Sockets on the port of Impress's remote control: its listener, connections, a TIME-WAIT."""
     return subprocess.run(["ss", "-Htanp", *state, "( sport = :1599 or dport = :1599 )"],
                           capture_output=True, text=True, check=True).stdout
+
+
+def listened_on(path):
+    with socket.socket(socket.AF_UNIX) as probe:
+        try:
+            probe.connect(path)
+            return True
+        except (ConnectionRefusedError, FileNotFoundError):
+            return False
 
 
 def wait_for(what, probe, expected=None, timeout=20.0):
@@ -59,6 +71,7 @@ class Desktop:
         from Xlib import display
         self.dir = tempfile.mkdtemp(prefix="orbilatch-desktop-")
         self.processes = []
+        self.office_pipes = set(glob.glob(OFFICE_PIPES))
         self.env = dict(os.environ, HOME=self.dir, XDG_CONFIG_HOME=f"{self.dir}/config",
                         XDG_CACHE_HOME=f"{self.dir}/cache", XDG_RUNTIME_DIR=self.dir)
         number_out, number_in = os.pipe()
@@ -89,6 +102,12 @@ class Desktop:
                 except subprocess.TimeoutExpired:
                     os.killpg(process.pid, signal.SIGKILL)
                     process.wait()
+        # An office that was killed leaves its socket behind; one that still
+        # listens belongs to somebody else.
+        for path in set(glob.glob(OFFICE_PIPES)) - self.office_pipes:
+            if not listened_on(path):
+                with contextlib.suppress(FileNotFoundError):
+                    os.unlink(path)
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def start(self, command, env=None, **options):
