@@ -34,15 +34,6 @@ def on_port(*state):
                           capture_output=True, text=True, check=True).stdout
 
 
-def listened_on(path):
-    with socket.socket(socket.AF_UNIX) as probe:
-        try:
-            probe.connect(path)
-            return True
-        except (ConnectionRefusedError, FileNotFoundError):
-            return False
-
-
 def wait_for(what, probe, expected=None, timeout=20.0):
     """probe()'s value once it is `expected` (by default: once it is not None)."""
     deadline = time.monotonic() + timeout
@@ -102,11 +93,10 @@ class Desktop:
                 except subprocess.TimeoutExpired:
                     os.killpg(process.pid, signal.SIGKILL)
                     process.wait()
-        # An office that was killed leaves its socket behind; one that still
-        # listens belongs to somebody else.
+        # A killed office leaves its socket behind; one still listened on is somebody else's.
         for path in set(glob.glob(OFFICE_PIPES)) - self.office_pipes:
-            if not listened_on(path):
-                with contextlib.suppress(FileNotFoundError):
+            with socket.socket(socket.AF_UNIX) as probe, contextlib.suppress(FileNotFoundError):
+                if probe.connect_ex(path) != 0:
                     os.unlink(path)
         shutil.rmtree(self.dir, ignore_errors=True)
 
