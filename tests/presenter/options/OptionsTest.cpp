@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+
 #include "presenter/options/Options.h"
 
 namespace orbilatch::presenter::options {
@@ -50,6 +55,19 @@ TEST(OptionsTest, CommandLinesGiveTheirChoicesOrSayWhatIsWrong) {
         EXPECT_EQ(options ? changes(*options, c.profile) : std::get<std::string>(parsed).substr(0, c.outcome.size()),
                   c.outcome);
     }
+}
+
+std::set<std::string> longOptions(const std::string& text) {
+    const std::regex option("--[a-z-]+");
+    return {std::sregex_token_iterator(text.begin(), text.end(), option), {}};
+}
+
+TEST(OptionsTest, TheShellCompletesEachOptionThatHelpNames) {
+    std::ifstream file(ORBILATCH_DATA "/bash-completion/orbilatch-present");
+    const std::string script{std::istreambuf_iterator<char>(file), {}};
+    const auto list = script.find("compgen -W '--");  // the other lists complete the options' values
+    ASSERT_NE(list, std::string::npos);
+    EXPECT_EQ(longOptions(script.substr(list, script.find('\'', list + 12) - list)), longOptions(helpText()));
 }
 
 }  // namespace
