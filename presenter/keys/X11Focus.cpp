@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -35,22 +34,6 @@ std::string windowClass(::Display* display, Window window) {
     if (!XGetClassHint(display, window, &hint)) return {};
     const XOwned<char> instance(hint.res_name), programClass(hint.res_class);
     return programClass ? programClass.get() : "";
-}
-
-struct Family {
-    Window root = None, parent = None;
-    std::vector<Window> children;
-};
-
-// Nothing when the window has gone.
-std::optional<Family> familyOf(::Display* display, Window window) {
-    Family family;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, window, &family.root, &family.parent, &children, &count)) return std::nullopt;
-    const XOwned<Window> owned(children);
-    family.children.assign(children, children + count);
-    return family;
 }
 
 // The root window of the screen the pointer is on.
@@ -124,7 +107,7 @@ Focus look(::Display* display) {
 
     for (Window window = keyWindow(display, focus);;) {
         if (std::string found = windowClass(display, window); !found.empty()) return {Focus::Seen::window, found};
-        const auto family = familyOf(display, window);
+        const auto family = x11::familyOf(display, window);
         if (!family) return {Focus::Seen::window, {}};  // closed while it was looked at
         if (window == family->root) return {Focus::Seen::noWindow, {}};
         if (family->parent == family->root) return {Focus::Seen::window, classOfClient(display, window, family->root)};

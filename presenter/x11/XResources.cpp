@@ -1,5 +1,7 @@
 #include "presenter/x11/XResources.h"
 
+#include <utility>
+
 namespace orbilatch::presenter::x11 {
 
 std::vector<unsigned long> listProperty(::Display* display, Window window, Atom name, Atom type) {
@@ -20,14 +22,19 @@ std::vector<unsigned long> listProperty(::Display* display, Window window, Atom 
     return items;
 }
 
-std::vector<Window> childrenOf(::Display* display, Window window) {
-    Window root = None, parent = None, *children = nullptr;
+std::optional<Family> familyOf(::Display* display, Window window) {
+    Family family;
+    Window* children = nullptr;
     unsigned count = 0;
-    std::vector<Window> found;
-    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return found;
+    if (!XQueryTree(display, window, &family.root, &family.parent, &children, &count)) return std::nullopt;
     const XOwned<Window> owned(children);
-    found.assign(children, children + count);
-    return found;
+    family.children.assign(children, children + count);
+    return family;
+}
+
+std::vector<Window> childrenOf(::Display* display, Window window) {
+    auto family = familyOf(display, window);
+    return family ? std::move(family->children) : std::vector<Window>{};
 }
 
 }  // namespace orbilatch::presenter::x11
