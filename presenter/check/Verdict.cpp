@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "presenter/ProgramChoice.h"
+
 namespace orbilatch::presenter::check {
 namespace {
 
@@ -93,7 +95,9 @@ Line programsLine(const ProgramFacts& programs, const Asked& asked) {
     if (!programs.unreachable.empty()) text += "the session bus cannot be asked (" + programs.unreachable + "); ";
     const std::string forced = " (--app " + asked.app + ")";
     const std::string keys = " in the focused window (" + asked.keys + ")";
-    if (asked.app == "keys") return {Mark::ok, text + "none driven directly" + forced + "; every program gets keys" + keys, {}};
+    if (asked.app == ProgramChoice::keysName) {
+        return {Mark::ok, text + "none driven directly" + forced + "; every program gets keys" + keys, {}};
+    }
 
     const std::vector<Driven> driven = drivenPrograms(programs);
     if (!asked.app.empty()) {
@@ -106,7 +110,8 @@ Line programsLine(const ProgramFacts& programs, const Asked& asked) {
     }
     std::string ways;
     for (const Driven& program : driven) ways += (ways.empty() ? "" : ", ") + program.way;
-    text += (ways.empty() ? "none driven directly; every program" : ways + "; every other program") + " gets keys" + keys;
+    text += (ways.empty() ? "none driven directly; every program" : ways + "; every other program");
+    text += " gets keys" + keys;
     return {Mark::ok, text, {}};
 }
 
